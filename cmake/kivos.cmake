@@ -1,0 +1,36 @@
+# Compile and link settings of the kivos side: 32-bit x86, freestanding, x87
+# arithmetic only (a kivos kernel need not enable SSE), nothing from the host.
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=include
+                OUTPUT_VARIABLE KIVOS_COMPILER_INCLUDE OUTPUT_STRIP_TRAILING_WHITESPACE)
+
+set(KIVOS_INCLUDE_DIR ${CMAKE_SOURCE_DIR}/libc/include)
+set(KIVOS_LINK_LAYOUT ${CMAKE_SOURCE_DIR}/commands/command.ld)
+
+set(KIVOS_COMPILE_OPTIONS
+    -m32 -march=i686 -mno-mmx -mno-sse -mno-sse2 -mfpmath=387
+    -ffreestanding -fno-builtin -nostdlib -nostdinc -isystem ${KIVOS_COMPILER_INCLUDE}
+    -fno-pic -fno-pie -fno-stack-protector -fno-asynchronous-unwind-tables
+    -fno-tree-loop-distribute-patterns -ffunction-sections -fdata-sections
+    -O2 -Wall -Wextra -Werror
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>)
+
+set(KIVOS_LINK_OPTIONS
+    -m32 -nostdlib -static -no-pie -Wl,--build-id=none -Wl,--gc-sections
+    -Wl,-T,${KIVOS_LINK_LAYOUT})
+
+# A target compiled for kivos.
+function(kivos_target target)
+    target_compile_options(${target} PRIVATE ${KIVOS_COMPILE_OPTIONS})
+    target_include_directories(${target} SYSTEM PRIVATE ${KIVOS_INCLUDE_DIR})
+endfunction()
+
+# kivos_command(NAME SOURCES...): a command image in build/kivos, linked with
+# the start-up object, the library and the link layout.
+function(kivos_command name)
+    add_executable(${name} ${ARGN} $<TARGET_OBJECTS:kivos_crt0>)
+    kivos_target(${name})
+    target_link_options(${name} PRIVATE ${KIVOS_LINK_OPTIONS})
+    target_link_libraries(${name} PRIVATE kivos_libc)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${KIVOS_OUT}
+                                             LINK_DEPENDS ${KIVOS_LINK_LAYOUT})
+endfunction()

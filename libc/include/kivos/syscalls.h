@@ -1,0 +1,53 @@
+/* The kivos system calls, listed once for both sides of the trap.
+ *
+ * X(number, name, arguments): `arguments` spells how each argument register
+ * (ebx, ecx, edx, esi, edi, ebp in that order) reads in a trace:
+ *   d signed decimal, u unsigned decimal, x hexadecimal, p address, s path.
+ * The library's wrappers take their call numbers from here and the host
+ * machine's kernel dispatches on the same list, so the two cannot drift.
+ * `sleep` shares call 22 with `usleep`.
+ */
+#ifndef KIVOS_SYSCALLS_H
+#define KIVOS_SYSCALLS_H
+
+#define KIVOS_SYSCALLS(X)                 \
+    X(1, write, "dpu")                    \
+    X(2, _exit, "d")                      \
+    X(3, read, "dpu")                     \
+    X(4, open, "sxx")                     \
+    X(5, close, "d")                      \
+    X(6, getkey, "")                      \
+    X(21, writefile, "spu")               \
+    X(22, usleep, "u")                    \
+    X(49, mkdir, "s")                     \
+    X(50, unlink, "s")                    \
+    X(51, rmdir, "s")                     \
+    X(52, getcwd, "pu")                   \
+    X(53, kivfs_stream_begin, "s")        \
+    X(54, kivfs_stream_write, "dpu")      \
+    X(55, kivfs_stream_end, "d")          \
+    X(95, chdir, "s")                     \
+    X(98, mmap, "puxxdd")                 \
+    X(99, munmap, "pu")                   \
+    X(110, lseek, "ddd")                  \
+    X(124, pipe, "p")                     \
+    X(125, mkfifo, "s")                   \
+    X(126, dup, "d")                      \
+    X(127, dup2, "dd")                    \
+    X(128, fd_set_inherit, "d")           \
+    X(129, fd_set_stdio, "ddd")           \
+    X(130, fd_set_nonblock, "dd")         \
+    X(131, spawn, "spd")                  \
+    X(132, waitpid, "dpd")                \
+    X(150, spawn_ex, "pdd")
+
+enum kivos_syscall {
+#define KIVOS_SYSCALL_ENUM(number, name, arguments) KIVOS_SYS_##name = number,
+    KIVOS_SYSCALLS(KIVOS_SYSCALL_ENUM)
+#undef KIVOS_SYSCALL_ENUM
+};
+
+/* The trap vector of every call. */
+#define KIVOS_TRAP_VECTOR 0x80
+
+#endif
