@@ -1,0 +1,27 @@
+# make run: build everything and run ram_forecast on the emulated kivos machine.
+# make test: build everything and run the whole test suite.
+BUILD ?= build
+ARGS ?=
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build run test clean
+
+all: build
+
+deps:
+	@tools/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS) >&2
+
+run: build
+	@$(BUILD)/bin/kivos-run $(BUILD)/kivos/ram_forecast $(ARGS)
+
+test: build
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,61 @@
+/* Streams: descriptor streams (unbuffered), memory streams and spooled file
+ * streams (written whole when closed), and formatted output and input.
+ */
+#ifndef KIVOS_STDIO_H
+#define KIVOS_STDIO_H
+
+#include <kivos/cdefs.h>
+#include <stdarg.h>
+#include <stddef.h>
+
+#define EOF (-1)
+#ifndef SEEK_SET
+#define SEEK_SET 0
+#define SEEK_CUR 1
+#define SEEK_END 2
+#endif
+
+typedef struct kivos_stream FILE;
+
+KIVOS_BEGIN_DECLS
+
+extern FILE *stdin;
+extern FILE *stdout;
+extern FILE *stderr;
+
+int fputc(int c, FILE *stream);
+int putchar(int c);
+int fputs(const char *s, FILE *stream);
+int puts(const char *s);
+size_t fwrite(const void *ptr, size_t size, size_t count, FILE *stream);
+
+FILE *fopen(const char *path, const char *mode);
+FILE *open_memstream(char **bufp, size_t *sizep);
+int fclose(FILE *stream);
+
+size_t fread(void *ptr, size_t size, size_t count, FILE *stream);
+int fgetc(FILE *stream);
+int getchar(void);
+int fseek(FILE *stream, long offset, int whence);
+long ftell(FILE *stream);
+void rewind(FILE *stream);
+int feof(FILE *stream);
+int ferror(FILE *stream);
+int fflush(FILE *stream);
+void setbuf(FILE *stream, char *buffer);
+
+int vsnprintf(char *s, size_t size, const char *format, va_list ap);
+int snprintf(char *s, size_t size, const char *format, ...);
+int vsprintf(char *s, const char *format, va_list ap);
+int sprintf(char *s, const char *format, ...);
+int vfprintf(FILE *stream, const char *format, va_list ap);
+int fprintf(FILE *stream, const char *format, ...);
+int printf(const char *format, ...);
+
+int vsscanf(const char *str, const char *format, va_list ap);
+int sscanf(const char *str, const char *format, ...);
+int fscanf(FILE *stream, const char *format, ...);
+
+KIVOS_END_DECLS
+
+#endif

@@ -1,0 +1,72 @@
+// The standard streams, the stream writer and the unformatted output calls.
+#include <string.h>
+#include <unistd.h>
+
+#include "stream.h"
+
+namespace {
+
+constinit FILE g_stdin = {STREAM_FD, 0, nullptr, nullptr, 0, 0, nullptr, nullptr, 0, 0, 0};
+constinit FILE g_stdout = {STREAM_FD, 1, nullptr, nullptr, 0, 0, nullptr, nullptr, 0, 0, 0};
+// Error output shares the console descriptor, so it interleaves in call order.
+constinit FILE g_stderr = {STREAM_FD, 1, nullptr, nullptr, 0, 0, nullptr, nullptr, 0, 0, 0};
+
+constexpr size_t k_max_write = 0x7fffffff;
+
+int write_to_console(const char *bytes, size_t count) {
+    size_t written = 0;
+    while (written < count) {
+        const size_t left = count - written;
+        const ssize_t n = write(1, bytes + written, left < k_max_write ? left : k_max_write);
+        if (n <= 0) return -1;
+        written += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+constinit FILE *stdin = &g_stdin;
+constinit FILE *stdout = &g_stdout;
+constinit FILE *stderr = &g_stderr;
+
+int file_write_bytes(FILE *stream, const void *bytes, size_t count) {
+    if (stream == nullptr || bytes == nullptr) return -1;
+    if (count == 0) return 0;
+    if (stream->kind != STREAM_FD) return -1;
+    // Only the console descriptor is open for output.
+    if (stream->fd != 1) return -1;
+    return write_to_console(static_cast<const char *>(bytes), count);
+}
+
+int fputc(int c, FILE *stream) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (file_write_bytes(stream, &byte, 1) != 0) return -1;
+    return byte;
+}
+
+int putchar(int c) { return fputc(c, stdout); }
+
+int fputs(const char *s, FILE *stream) {
+    if (s == nullptr) return -1;
+    const size_t length = strlen(s);
+    if (file_write_bytes(stream, s, length) != 0) return -1;
+    return static_cast<int>(length);
+}
+
+int puts(const char *s) {
+    if (s == nullptr) return -1;
+    if (file_write_bytes(stdout, s, strlen(s)) != 0) return -1;
+    return file_write_bytes(stdout, "\n", 1) == 0 ? 0 : -1;
+}
+
+size_t fwrite(const void *ptr, size_t size, size_t count, FILE *stream) {
+    if (ptr == nullptr || stream == nullptr || size == 0 || count == 0) return 0;
+    size_t total;
+    if (__builtin_mul_overflow(size, count, &total)) return 0;
+    return file_write_bytes(stream, ptr, total) == 0 ? count : 0;
+}
+
+}  // extern "C"
