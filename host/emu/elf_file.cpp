@@ -84,6 +84,8 @@ void ElfFile::read_header() {
     if (bytes_.size() < kHeaderSize) refuse("truncated ELF header");
 
     const Reader in(bytes_);
+    os_abi_ = bytes_[EI_OSABI];
+    version_ = in.u32(offsetof(Elf32_Ehdr, e_version));
     type_ = in.u16(offsetof(Elf32_Ehdr, e_type));
     machine_ = in.u16(offsetof(Elf32_Ehdr, e_machine));
     entry_ = in.u32(offsetof(Elf32_Ehdr, e_entry));
@@ -112,6 +114,7 @@ void ElfFile::read_program_headers(uint32_t offset, uint16_t count, uint16_t ent
             .filesz = in.u32(at + offsetof(Elf32_Phdr, p_filesz)),
             .memsz = in.u32(at + offsetof(Elf32_Phdr, p_memsz)),
             .flags = in.u32(at + offsetof(Elf32_Phdr, p_flags)),
+            .align = in.u32(at + offsetof(Elf32_Phdr, p_align)),
         });
     }
 }
@@ -136,6 +139,7 @@ void ElfFile::read_sections(uint32_t offset, uint16_t count, uint16_t entry_size
             .offset = in.u32(at + offsetof(Elf32_Shdr, sh_offset)),
             .size = in.u32(at + offsetof(Elf32_Shdr, sh_size)),
             .link = in.u32(at + offsetof(Elf32_Shdr, sh_link)),
+            .addralign = in.u32(at + offsetof(Elf32_Shdr, sh_addralign)),
             .entsize = in.u32(at + offsetof(Elf32_Shdr, sh_entsize)),
         };
         if (section.type != SHT_NOBITS && section.type != SHT_NULL &&

@@ -20,6 +20,7 @@ struct ElfProgramHeader {
     uint32_t filesz;
     uint32_t memsz;
     uint32_t flags;
+    uint32_t align;
 };
 
 struct ElfSection {
@@ -30,6 +31,7 @@ struct ElfSection {
     uint32_t offset;
     uint32_t size;
     uint32_t link;
+    uint32_t addralign;
     uint32_t entsize;
 };
 
@@ -47,6 +49,8 @@ class ElfFile {
     explicit ElfFile(std::vector<uint8_t> bytes);
     static ElfFile read(const std::filesystem::path &path);
 
+    uint8_t os_abi() const { return os_abi_; }
+    uint32_t version() const { return version_; }
     uint16_t type() const { return type_; }
     uint16_t machine() const { return machine_; }
     uint32_t entry() const { return entry_; }
@@ -70,6 +74,8 @@ class ElfFile {
     void read_symbols();
 
     std::vector<uint8_t> bytes_;
+    uint8_t os_abi_ = 0;
+    uint32_t version_ = 0;
     uint16_t type_ = 0;
     uint16_t machine_ = 0;
     uint32_t entry_ = 0;

@@ -20,6 +20,13 @@
 
 #ifdef __cplusplus
 
+/* The builder runs at compile time in any case; C++20 also lets the compiler prove it. */
+#ifdef __cpp_constinit
+#define KIVOS_META_CONSTINIT_ constinit
+#else
+#define KIVOS_META_CONSTINIT_
+#endif
+
 namespace kivos_meta {
 
 template <unsigned Size>
@@ -54,11 +61,9 @@ constexpr record<Size> build(const char *magic, const char *first, const char *s
 
 }  // namespace kivos_meta
 
-#define KIVOS_META_RECORD_(symbol, section_name, alignment, magic, first, second)                \
-    extern "C" __attribute__((                                                                   \
-        section(section_name), used,                                                             \
-        aligned(alignment))) constinit const kivos_meta::record<kivos_meta::record_size(first,   \
-                                                                                        second)> \
+#define KIVOS_META_RECORD_(symbol, section_name, alignment, magic, first, second)          \
+    extern "C" __attribute__((section(section_name), used, aligned(alignment)))            \
+    KIVOS_META_CONSTINIT_ const kivos_meta::record<kivos_meta::record_size(first, second)> \
         symbol = kivos_meta::build<kivos_meta::record_size(first, second)>(magic, first, second)
 
 #else /* C: the compiler lays the strings out and pads the record to four bytes. */

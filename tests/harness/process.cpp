@@ -1,0 +1,44 @@
+#include "harness/process.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "harness/guest.h"
+
+namespace kivos::test {
+namespace {
+
+std::string slurp(const std::filesystem::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+ProcessResult run_process(const std::vector<std::string> &argv,
+                          const std::filesystem::path &folder) {
+    const TempFolder files;
+    const auto out = files.path() / "out", err = files.path() / "err";
+    const pid_t child = fork();
+    if (child == 0) {
+        const int fds[] = {open("/dev/null", O_RDONLY),
+                           open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
+                           open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)};
+        for (int i = 0; i < 3; ++i) dup2(fds[i], i);
+        if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(98);
+        std::vector<char *> args;
+        for (const std::string &arg : argv) args.push_back(const_cast<char *>(arg.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(99);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
+}
+
+}  // namespace kivos::test

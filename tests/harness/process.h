@@ -1,0 +1,20 @@
+// Host programs run as a user runs them, for the tests of the tools.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kivos::test {
+
+struct ProcessResult {
+    int status;  // the exit status, or -1 when the program died of a signal
+    std::string out;
+    std::string err;
+};
+
+// Runs argv[0] (a path) with empty standard input, in `folder` when one is given.
+ProcessResult run_process(const std::vector<std::string> &argv,
+                          const std::filesystem::path &folder = {});
+
+}  // namespace kivos::test
