@@ -13,9 +13,15 @@ namespace {
 constexpr uint32_t k_arena_size = 0x100000;
 constexpr uint32_t k_enomem = 12;
 
-uint32_t used(Guest &g) { return g.read32(g.symbol("g_heap_used")); }
-uint32_t error_number(Guest &g) { return g.read32(g.symbol("errno")); }
-uint32_t recorded_size(Guest &g, uint32_t payload) { return g.read32(payload - 4); }
+uint32_t used(Guest &g) {
+    return g.read32(g.symbol("g_heap_used"));
+}
+uint32_t error_number(Guest &g) {
+    return g.read32(g.symbol("errno"));
+}
+uint32_t recorded_size(Guest &g, uint32_t payload) {
+    return g.read32(payload - 4);
+}
 
 TEST(Heap, ArenaLeadsTheBssAndErrnoFollowsIt) {
     const emu::ElfFile elf = emu::ElfFile::read(KIVOS_TEST_IMAGE);
@@ -35,8 +41,8 @@ TEST(Heap, BlockSizesAndPayloadAddresses) {
         uint32_t takes;
     };
     const std::vector<Case> cases = {
-        {0, 1, 8},    {1, 1, 8},    {4, 4, 8},    {5, 5, 16},   {12, 12, 16},
-        {13, 13, 24}, {20, 20, 24}, {21, 21, 32}, {0, 1, 8},    {100, 100, 104},
+        {0, 1, 8},    {1, 1, 8},    {4, 4, 8},    {5, 5, 16}, {12, 12, 16},
+        {13, 13, 24}, {20, 20, 24}, {21, 21, 32}, {0, 1, 8},  {100, 100, 104},
     };
     Guest g;
     const uint32_t heap = g.symbol("g_heap");

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "emu/layout.h"
 #include "harness/guest.h"
 
 namespace kivos::test {
@@ -11,7 +12,9 @@ namespace {
 
 constexpr uint32_t k_exit_call = 2;
 
-int32_t as_int(uint32_t eax) { return static_cast<int32_t>(eax); }
+int32_t as_int(uint32_t eax) {
+    return static_cast<int32_t>(eax);
+}
 
 TEST(ProcessServices, ExitAndAbortEndWithTheirStatusAndNothingElse) {
     struct Case {
@@ -53,8 +56,13 @@ TEST(ProcessServices, AbsoluteValues) {
         int32_t expected;
     };
     const std::vector<Case> cases = {
-        {-5, 5}, {0, 0}, {7, 7}, {-1, 1}, {INT32_MAX, INT32_MAX},
-        {-INT32_MAX, INT32_MAX}, {INT32_MIN, INT32_MIN},
+        {-5, 5},
+        {0, 0},
+        {7, 7},
+        {-1, 1},
+        {INT32_MAX, INT32_MAX},
+        {-INT32_MAX, INT32_MAX},
+        {INT32_MIN, INT32_MIN},
     };
     Guest g;
     for (const Case &c : cases) {
@@ -71,9 +79,16 @@ TEST(ProcessServices, ErrorTexts) {
         std::string text;
     };
     const std::vector<Case> cases = {
-        {0, "ok"},     {2, "no such file"}, {22, "invalid argument"}, {38, "not implemented"},
-        {12, "error"}, {1, "error"},        {-2, "error"},            {-22, "error"},
-        {1000, "error"}, {INT32_MIN, "error"},
+        {0, "ok"},
+        {2, "no such file"},
+        {22, "invalid argument"},
+        {38, "not implemented"},
+        {12, "error"},
+        {1, "error"},
+        {-2, "error"},
+        {-22, "error"},
+        {1000, "error"},
+        {INT32_MIN, "error"},
     };
     Guest g;
     for (const Case &c : cases) {
@@ -108,3 +123,78 @@ TEST(ProcessServices, RandAfterSrand) {
     }
 }
 
+constexpr uint32_t k_multiplier = 1103515245;
+constexpr uint32_t k_increment = 12345;
+
+uint32_t multiplicative_inverse(uint32_t odd) {
+    uint32_t inverse = odd;  // right in 3 bits; each step doubles that
+    for (int i = 0; i < 4; ++i) inverse *= 2 - odd * inverse;
+    return inverse;
+}
+
+uint32_t undo_xorshift(uint32_t y, int shift) {
+    uint32_t x = y;
+    for (int s = shift; s < 32; s += shift) x ^= y >> s;
+    return x;
+}
+
+// What went into the generator's mix, recovered from the state it stored.
+uint32_t unmix(uint32_t x) {
+    x = undo_xorshift(x, 16);
+    x *= multiplicative_inverse(0x846CA68B);
+    x = undo_xorshift(x, 15);
+    x *= multiplicative_inverse(0x7FEB352D);
+    return undo_xorshift(x, 16);
+}
+
+struct Unseeded {
+    uint32_t first;
+    uint32_t state;
+    uint64_t tsc_reads;
+};
+
+Unseeded first_unseeded_rand(uint64_t tsc) {
+    GuestOptions options;
+    options.pinned_tsc = tsc;
+    Guest g(options);
+    EXPECT_EQ(g.read32(g.symbol("g_rand_seeded")), 0u);
+    const uint32_t first = g.call("rand");
+    const uint32_t state = g.read32(g.symbol("g_rand_state"));
+    EXPECT_EQ(g.read32(g.symbol("g_rand_seeded")), 1u);
+    // Later calls continue from the stored state without reading the counter again.
+    EXPECT_EQ(g.call("rand"), ((state * k_multiplier + k_increment) >> 16) & 0x7fff);
+    g.call("srand", {1});
+    EXPECT_EQ(g.call("rand"), 16838u);
+    return {first, state, g.tsc_reads()};
+}
+
+// The stack address that the seed mixed in, given the counter it read.
+uint32_t mixed_stack_address(uint64_t tsc, uint32_t state, uint32_t heap_used_address) {
+    const uint32_t seed = (state - k_increment) * multiplicative_inverse(k_multiplier);
+    const auto low = static_cast<uint32_t>(tsc);
+    const auto high = static_cast<uint32_t>(tsc >> 32);
+    return unmix(seed) ^ low ^ (high * 1664525u) ^ heap_used_address ^ 0x9E3779B9u;
+}
+
+TEST(ProcessServices, UnseededRandSeedsOnceFromTheCounter) {
+    const uint32_t heap_used_address = Guest().symbol("g_heap_used");
+    std::vector<uint32_t> stack_addresses;
+    for (const uint64_t tsc : {0x0000001234567890ull, 0x00000abcfedcba98ull}) {
+        SCOPED_TRACE(tsc);
+        const Unseeded run = first_unseeded_rand(tsc);
+        EXPECT_EQ(run.tsc_reads, 1u);
+        EXPECT_EQ(run.first, (run.state >> 16) & 0x7fff);
+        stack_addresses.push_back(mixed_stack_address(tsc, run.state, heap_used_address));
+    }
+    // The one input the test cannot pin comes out the same, on the stack, for both counters.
+    EXPECT_EQ(stack_addresses[0], stack_addresses[1]);
+    EXPECT_GT(stack_addresses[0], emu::layout::kStackBottom);
+    EXPECT_LT(stack_addresses[0], emu::layout::kStackTop);
+
+    // A counter whose mix comes out 0 seeds with 1, as srand(0) does.
+    const uint32_t zeroing_low = stack_addresses[0] ^ heap_used_address ^ 0x9E3779B9u;
+    EXPECT_EQ(first_unseeded_rand(zeroing_low).first, 16838u);
+}
+
+}  // namespace
+}  // namespace kivos::test

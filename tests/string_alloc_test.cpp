@@ -15,8 +15,12 @@ using namespace std::string_literals;
 constexpr uint32_t k_arena_size = 0x100000;
 constexpr uint32_t k_enomem = 12;
 
-int32_t as_int(uint32_t eax) { return static_cast<int32_t>(eax); }
-uint32_t used(Guest &g) { return g.read32(g.symbol("g_heap_used")); }
+int32_t as_int(uint32_t eax) {
+    return static_cast<int32_t>(eax);
+}
+uint32_t used(Guest &g) {
+    return g.read32(g.symbol("g_heap_used"));
+}
 
 // A string argument: exact bytes placed right before an unmapped page (so any read past
 // them faults), or a raw pointer value that must never be read.
@@ -25,34 +29,38 @@ struct Str {
     uint32_t raw = 0;
     bool is_raw = false;
 };
-Str text(std::string s) { return {s + '\0'}; }
-Str unterminated(std::string s) { return {std::move(s)}; }
-Str raw(uint32_t value) { return {"", value, true}; }
+Str text(std::string s) {
+    return {s + '\0'};
+}
+Str unterminated(std::string s) {
+    return {std::move(s)};
+}
+Str raw(uint32_t value) {
+    return {"", value, true};
+}
 
-uint32_t place(Guest &g, const Str &s) { return s.is_raw ? s.raw : g.place_at_edge(s.bytes); }
+uint32_t place(Guest &g, const Str &s) {
+    return s.is_raw ? s.raw : g.place_at_edge(s.bytes);
+}
 
-std::string label(const Str &s) { return s.is_raw ? std::to_string(s.raw) : "'" + s.bytes + "'"; }
+std::string label(const Str &s) {
+    return s.is_raw ? std::to_string(s.raw) : "'" + s.bytes + "'";
+}
 
 TEST(AllocatingStrings, CopiesIntoBlocksOfExactlyTheirLength) {
     struct Case {
         std::string function;
         Str s;
-        uint32_t n;  // strndup only
+        uint32_t n;                       // strndup only
         std::optional<std::string> copy;  // nullopt: null, nothing allocated
     };
     const std::vector<Case> cases = {
-        {"strdup", text("abc"), 0, "abc"},
-        {"strdup", text(""), 0, ""},
-        {"strdup", raw(0), 0, std::nullopt},
-        {"strdup", raw(16), 0, ""},
-        {"strndup", text("abcdef"), 3, "abc"},
-        {"strndup", text("ab"), 10, "ab"},
-        {"strndup", unterminated("abc"), 3, "abc"},
-        {"strndup", text("abc"), 0, ""},
-        {"strndup", unterminated("x"), 0, ""},
-        {"strndup", raw(16), 5, ""},
-        {"strndup", raw(0), 5, std::nullopt},
-        {"strndup", text("abc"), 0xffffffff, "abc"},
+        {"strdup", text("abc"), 0, "abc"},          {"strdup", text(""), 0, ""},
+        {"strdup", raw(0), 0, std::nullopt},        {"strdup", raw(16), 0, ""},
+        {"strndup", text("abcdef"), 3, "abc"},      {"strndup", text("ab"), 10, "ab"},
+        {"strndup", unterminated("abc"), 3, "abc"}, {"strndup", text("abc"), 0, ""},
+        {"strndup", unterminated("x"), 0, ""},      {"strndup", raw(16), 5, ""},
+        {"strndup", raw(0), 5, std::nullopt},       {"strndup", text("abc"), 0xffffffff, "abc"},
     };
     Guest g;
     const uint32_t heap = g.symbol("g_heap");
@@ -80,8 +88,8 @@ TEST(AllocatingStrings, ExhaustedArenaChangesNothing) {
         uint32_t n;
     };
     const std::vector<Case> cases = {
-        {"strdup", text("abc"), 0},   {"strdup", text(""), 0},      {"strdup", raw(16), 0},
-        {"strndup", text("abc"), 2},  {"strndup", raw(16), 5},      {"strndup", text("x"), 0},
+        {"strdup", text("abc"), 0},  {"strdup", text(""), 0}, {"strdup", raw(16), 0},
+        {"strndup", text("abc"), 2}, {"strndup", raw(16), 5}, {"strndup", text("x"), 0},
     };
     Guest g;
     ASSERT_NE(g.call("malloc", {k_arena_size - 4}), 0u);
@@ -92,7 +100,9 @@ TEST(AllocatingStrings, ExhaustedArenaChangesNothing) {
         EXPECT_EQ(g.call(c.function, {s, c.n}), 0u);
         EXPECT_EQ(g.read32(g.symbol("errno")), k_enomem);
         EXPECT_EQ(used(g), k_arena_size);
-        if (!c.s.is_raw) EXPECT_EQ(g.read(s, static_cast<uint32_t>(c.s.bytes.size())), c.s.bytes);
+        if (!c.s.is_raw) {
+            EXPECT_EQ(g.read(s, static_cast<uint32_t>(c.s.bytes.size())), c.s.bytes);
+        }
     }
     EXPECT_TRUE(g.trace().empty());
 }
