@@ -1,0 +1,33 @@
+// The only way the kernel touches guest memory. Every access is checked
+// against the guest's mappings and their permissions first, so a bad guest
+// pointer becomes -EFAULT for the guest and never a fault in the host.
+#pragma once
+
+#include <unicorn/unicorn.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kivos::emu {
+
+class GuestMemory {
+public:
+    explicit GuestMemory(uc_engine *engine) : engine_(engine) {}
+
+    // Each returns 0 or a negative error number (-14 for a bad address).
+    int32_t read(uint32_t address, uint32_t size, std::string &out) const;
+    int32_t write(uint32_t address, std::string_view bytes) const;
+    // A NUL-terminated string of at most `limit` bytes before its NUL;
+    // a longer one is -36 (name too long).
+    int32_t read_string(uint32_t address, uint32_t limit, std::string &out) const;
+
+    // True when all of [address, address + size) is mapped with `permission`
+    // (UC_PROT_READ or UC_PROT_WRITE).
+    bool accessible(uint32_t address, uint32_t size, uint32_t permission) const;
+
+private:
+    uc_engine *engine_;
+};
+
+}  // namespace kivos::emu

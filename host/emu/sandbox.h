@@ -1,0 +1,54 @@
+// The guest's file system: a host folder taken as "/", and the guest's
+// current folder inside it. The host kernel resolves every path with the
+// folder as its root, so no "..", absolute link or magic link leads out.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "emu/owned_fd.h"
+
+namespace kivos::emu {
+
+// A host descriptor, or a negative error number in `error`.
+struct Opened {
+    OwnedFd fd;
+    int32_t error = 0;
+};
+
+class Sandbox {
+public:
+    // Throws MachineError when `root` is not a folder.
+    explicit Sandbox(const std::filesystem::path &root);
+
+    // "/" at the root, "/sub/dir" below it.
+    const std::string &cwd() const { return cwd_; }
+
+    // open: `flags` are kivos flags (O_CREAT 0x40, O_TRUNC 0x200; the access
+    // mode bits 0..1 are accepted, the file is opened for reading).
+    Opened open_file(std::string_view path, uint32_t flags) const;
+    int32_t make_directory(std::string_view path) const;
+    int32_t remove_file(std::string_view path) const;
+    int32_t remove_directory(std::string_view path) const;
+    // Creates or truncates, then writes all of `bytes`; a link at the final
+    // component is refused rather than followed.
+    int32_t write_file(std::string_view path, std::string_view bytes) const;
+    int32_t change_directory(std::string_view path);
+
+private:
+    struct Parent {
+        Opened folder;
+        std::string leaf;
+    };
+    std::string absolute(std::string_view path) const;
+    Opened resolve(const std::string &path, uint64_t flags, uint64_t mode) const;
+    Parent parent_of(std::string_view path) const;
+
+    OwnedFd root_;
+    std::string host_root_;
+    std::string cwd_ = "/";
+};
+
+}  // namespace kivos::emu

@@ -1,0 +1,20 @@
+// Names and argument kinds of the kivos calls, taken from the shared list.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace kivos::emu {
+
+struct SyscallInfo {
+    uint32_t number;
+    std::string_view name;
+    // One letter per argument register, ebx first: d signed, u unsigned,
+    // x hexadecimal, p address, s guest string.
+    std::string_view arguments;
+};
+
+// nullptr for a number that is not a kivos call.
+const SyscallInfo *find_syscall(uint32_t number);
+
+}  // namespace kivos::emu

@@ -1,0 +1,75 @@
+#include "emu/trap_format.h"
+
+#include <cstdio>
+
+namespace kivos::emu {
+namespace {
+
+// Longer strings are cut here and marked with "..." after the quote.
+constexpr uint32_t kShownStringBytes = 48;
+constexpr uint32_t kStringLimit = 4096;
+
+std::string printf_string(const char *format, uint32_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string address(uint32_t value) {
+    return value == 0 ? "NULL" : printf_string("0x%x", value);
+}
+
+std::string quoted(uint32_t at, const GuestMemory &memory) {
+    std::string text;
+    const int32_t error = memory.read_string(at, kStringLimit, text);
+    if (error == -14 || at == 0) return address(at);
+    const bool cut = error != 0 || text.size() > kShownStringBytes;
+    if (text.size() > kShownStringBytes) text.resize(kShownStringBytes);
+
+    std::string out = "\"";
+    for (const char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\t': out += "\\t"; break;
+            case '\r': out += "\\r"; break;
+            default:
+                if (c >= 0x20 && c < 0x7f)
+                    out += c;
+                else
+                    out += printf_string("\\x%02x", static_cast<uint8_t>(c));
+        }
+    }
+    out += '"';
+    if (cut) out += "...";
+    return out;
+}
+
+std::string argument(char kind, uint32_t value, const GuestMemory &memory) {
+    switch (kind) {
+        case 'd': return std::to_string(static_cast<int32_t>(value));
+        case 'u': return std::to_string(value);
+        case 'p': return address(value);
+        case 's': return quoted(value, memory);
+        default: return printf_string("0x%x", value);
+    }
+}
+
+}  // namespace
+
+std::string format_trap(std::string_view name, std::string_view kinds,
+                        const std::array<uint32_t, 6> &args, std::optional<int32_t> result,
+                        const GuestMemory &memory) {
+    std::string line(name);
+    line += '(';
+    for (size_t i = 0; i < kinds.size() && i < args.size(); ++i) {
+        if (i != 0) line += ", ";
+        line += argument(kinds[i], args[i], memory);
+    }
+    line += ')';
+    if (result) line += " = " + std::to_string(*result);
+    return line;
+}
+
+}  // namespace kivos::emu

@@ -1,0 +1,175 @@
+// The built images as the kivos loader and tools see them.
+#include <gtest/gtest.h>
+
+#include <elf.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "emu/elf_file.h"
+
+namespace kivos::test {
+namespace {
+
+using emu::ElfFile;
+using emu::ElfSection;
+
+constexpr uint32_t k_page = 4096;
+constexpr uint32_t k_permission_flags = SHF_ALLOC | SHF_WRITE | SHF_EXECINSTR;
+
+std::string output_of(const std::string &command_line) {
+    std::string out;
+    FILE *pipe = popen(command_line.c_str(), "r");
+    if (pipe == nullptr) return "popen failed";
+    std::array<char, 4096> chunk;
+    size_t n;
+    while ((n = fread(chunk.data(), 1, chunk.size(), pipe)) > 0) out.append(chunk.data(), n);
+    pclose(pipe);
+    return out;
+}
+
+std::string record_bytes(const ElfFile &elf, const char *section) {
+    const ElfSection *s = elf.section(section);
+    if (s == nullptr) return "";
+    const auto bytes = elf.contents(*s);
+    return {bytes.begin(), bytes.end()};
+}
+
+uint32_t page_up(uint32_t address) { return (address + k_page - 1) & ~(k_page - 1); }
+
+struct SectionRule {
+    const char *name;
+    uint32_t fixed_address;  // 0: follows the section before
+    uint32_t alignment;
+    uint32_t permissions;
+    uint32_t type;
+};
+
+// Where each section of a command must start, as the link layout places it.
+const std::vector<SectionRule> k_layout = {
+    {".text", 0x400000, k_page, SHF_ALLOC | SHF_EXECINSTR, SHT_PROGBITS},
+    {".rodata", 0x405000, k_page, SHF_ALLOC, SHT_PROGBITS},
+    {".kivos.cmdmeta", 0, 32, SHF_ALLOC, SHT_PROGBITS},
+    {".kivos.pkgmeta", 0, 4, SHF_ALLOC, SHT_PROGBITS},
+    {".data", 0x406000, k_page, SHF_ALLOC | SHF_WRITE, SHT_PROGBITS},
+    {".bss", 0x407000, k_page, SHF_ALLOC | SHF_WRITE, SHT_NOBITS},
+};
+
+void expect_layout(const ElfFile &elf) {
+    uint32_t previous_end = 0x400000;
+    for (const SectionRule &rule : k_layout) {
+        SCOPED_TRACE(rule.name);
+        const ElfSection *s = elf.section(rule.name);
+        if (s == nullptr && std::string(rule.name) == ".bss") continue;
+        ASSERT_NE(s, nullptr);
+        const uint32_t expected =
+            rule.fixed_address == 0
+                ? (previous_end + rule.alignment - 1) & ~(rule.alignment - 1)
+                : std::max(rule.fixed_address, page_up(previous_end));
+        EXPECT_EQ(s->addr, expected);
+        EXPECT_EQ(s->flags & k_permission_flags, rule.permissions);
+        EXPECT_EQ(s->type, rule.type);
+        previous_end = s->addr + s->size;
+    }
+}
+
+TEST(Image, RamForecastHeaderAndSections) {
+    const ElfFile elf = ElfFile::read(KIVOS_RAM_FORECAST);
+    EXPECT_EQ(elf.type(), ET_EXEC);
+    EXPECT_EQ(elf.machine(), EM_386);
+    EXPECT_EQ(elf.entry(), 0x400000u);
+    EXPECT_EQ(elf.symbol("_start")->value, 0x400000u);
+    expect_layout(elf);
+    struct Alignment {
+        const char *name;
+        uint32_t alignment;
+    };
+    for (const Alignment &a : {Alignment{".text", k_page}, Alignment{".rodata", k_page},
+                               Alignment{".kivos.cmdmeta", 32}, Alignment{".kivos.pkgmeta", 4},
+                               Alignment{".data", k_page}}) {
+        // ElfSection keeps no alignment; the address rule above covers placement.
+        EXPECT_EQ(elf.section(a.name)->addr % a.alignment, 0u) << a.name;
+    }
+    // _start, then main, then the library.
+    const uint32_t main_address = elf.symbol("main")->value;
+    for (const auto &symbol : elf.symbols()) {
+        if (ELF32_ST_TYPE(symbol.info) == STT_FUNC && symbol.name != "_start") {
+            EXPECT_GE(symbol.value, main_address) << symbol.name;
+        }
+    }
+}
+
+TEST(Image, RamForecastRecordsByteForByte) {
+    const ElfFile elf = ElfFile::read(KIVOS_RAM_FORECAST);
+    using namespace std::string_literals;
+    EXPECT_EQ(record_bytes(elf, ".kivos.cmdmeta"),
+              "KCMD\x01\0\0\0Show predictive memory statistics\0ram_forecast\0\0"s);
+    EXPECT_EQ(record_bytes(elf, ".kivos.pkgmeta"), "KPKG\x01\0\0\0ram_forecast\0" "3\0\0"s);
+}
+
+TEST(Image, RamForecastSegments) {
+    const ElfFile elf = ElfFile::read(KIVOS_RAM_FORECAST);
+    struct Expected {
+        uint32_t type;
+        uint32_t vaddr;
+        uint32_t flags;
+    };
+    const std::vector<Expected> expected = {
+        {PT_LOAD, 0x400000, PF_R | PF_X},
+        {PT_LOAD, 0x405000, PF_R},
+        {PT_LOAD, 0x406000, PF_R | PF_W},
+        {PT_GNU_STACK, 0, PF_R | PF_W},  // nothing runs from the stack
+    };
+    const auto &headers = elf.program_headers();
+    ASSERT_EQ(headers.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(headers[i].type, expected[i].type);
+        EXPECT_EQ(headers[i].vaddr, expected[i].vaddr);
+        EXPECT_EQ(headers[i].flags, expected[i].flags);
+        if (headers[i].type == PT_LOAD) EXPECT_EQ(headers[i].offset % k_page, headers[i].vaddr % k_page);
+    }
+    // The read-only segment carries both records; the data segment ends with the bss.
+    const ElfSection *pkg = elf.section(".kivos.pkgmeta");
+    EXPECT_EQ(headers[1].vaddr + headers[1].memsz, pkg->addr + pkg->size);
+    if (const ElfSection *bss = elf.section(".bss")) {
+        EXPECT_EQ(headers[2].vaddr + headers[2].memsz, bss->addr + bss->size);
+        EXPECT_LT(headers[2].filesz, headers[2].memsz);
+    }
+}
+
+TEST(Image, LargerCommandMovesItsSectionsToTheNextPage) {
+    const ElfFile elf = ElfFile::read(KIVOS_BIG_COMMAND);
+    EXPECT_GT(elf.section(".text")->size, 40u * 1024);
+    EXPECT_GT(elf.section(".rodata")->addr, 0x405000u);
+    expect_layout(elf);
+}
+
+TEST(Image, EveryImageIsSelfContained) {
+    const std::regex vector_instruction(
+        R"(%x?mm[0-9]|%ymm|\b(emms|ldmxcsr|stmxcsr|movnti|[slm]fence|prefetch\w*|fxsave|fxrstor)\b)");
+    for (const char *image : {KIVOS_RAM_FORECAST, KIVOS_TEST_IMAGE, KIVOS_BIG_COMMAND}) {
+        SCOPED_TRACE(image);
+        const std::string listing = output_of(std::string("objdump -d --no-show-raw-insn ") + image);
+        ASSERT_NE(listing.find("<_start>:"), std::string::npos);
+        std::smatch found;
+        EXPECT_FALSE(std::regex_search(listing, found, vector_instruction)) << found.str();
+        EXPECT_EQ(output_of(std::string("nm -u ") + image), "");
+        const ElfFile elf = ElfFile::read(image);
+        for (const char *absent : {".init_array", ".fini_array", ".ctors", ".dtors", ".eh_frame",
+                                   ".interp", ".dynamic", ".got", ".plt"}) {
+            EXPECT_EQ(elf.section(absent), nullptr) << absent;
+        }
+        for (const auto &symbol : elf.symbols()) {
+            EXPECT_EQ(symbol.name.rfind("__", 0), std::string::npos)
+                << "a compiler helper crept in: " << symbol.name;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kivos::test
