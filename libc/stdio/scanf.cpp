@@ -13,15 +13,23 @@ constexpr unsigned k_word_capacity = 255;
 constexpr unsigned k_width_hold = 0xffffffff;
 
 // Whitespace directives in the format skip these; carriage return is an ordinary byte.
-bool is_directive_space(char c) { return c == '\t' || c == '\n' || c == ' '; }
+bool is_directive_space(char c) {
+    return c == '\t' || c == '\n' || c == ' ';
+}
 
 // Conversions skip only these before their field: a line feed stays to be matched.
-bool is_field_space(char c) { return c == '\t' || c == ' '; }
+bool is_field_space(char c) {
+    return c == '\t' || c == ' ';
+}
 
-bool is_word_end(char c) { return c == '\0' || c == ' ' || c == '\t' || c == '\n'; }
+bool is_word_end(char c) {
+    return c == '\0' || c == ' ' || c == '\t' || c == '\n';
+}
 
 // The stream word is cut at these.
-bool is_stream_space(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
+bool is_stream_space(char c) {
+    return c == '\t' || c == '\n' || c == '\r' || c == ' ';
+}
 
 int digit_value(char c, unsigned base) {
     if (c >= '0' && c <= '9') return c - '0' < static_cast<int>(base) ? c - '0' : -1;

@@ -19,9 +19,13 @@ constexpr unsigned k_step_limit = 1024;
 constexpr long double k_decimal_saturation = 0x1p65L;
 constexpr long double k_hex_saturation = 0x1p64L;
 
-bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool is_space(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
-bool is_decimal_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_decimal_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 int hex_digit_value(char c) {
     if (is_decimal_digit(c)) return c - '0';
@@ -30,11 +34,17 @@ int hex_digit_value(char c) {
     return -1;
 }
 
-unsigned held_count(unsigned count) { return count < k_count_hold ? count + 1 : count; }
+unsigned held_count(unsigned count) {
+    return count < k_count_hold ? count + 1 : count;
+}
 
-int clamp(int n, int limit) { return n > limit ? limit : (n < -limit ? -limit : n); }
+int clamp(int n, int limit) {
+    return n > limit ? limit : (n < -limit ? -limit : n);
+}
 
-bool is_infinite(long double value) { return value > __LDBL_MAX__; }
+bool is_infinite(long double value) {
+    return value > __LDBL_MAX__;
+}
 
 // The digits of a number as a long double, with what is left to scale.
 struct significand {
@@ -70,7 +80,9 @@ const char *read_exponent(const char *p, int *exponent) {
     return q;
 }
 
-unsigned magnitude_of(int n) { return n < 0 ? 0u - static_cast<unsigned>(n) : static_cast<unsigned>(n); }
+unsigned magnitude_of(int n) {
+    return n < 0 ? 0u - static_cast<unsigned>(n) : static_cast<unsigned>(n);
+}
 
 // value * 10^n in few roundings, the powers squared up from 10. Powers past the range turn into
 // infinity, which drives the value to infinity or zero as it should.
@@ -129,7 +141,8 @@ const char *read_decimal(const char *p, long double *value) {
     significand s = {0.0L, 0, 0};
     for (; is_decimal_digit(*p); ++p) take_digit<10>(s, *p - '0', false, k_decimal_saturation);
     if (*p == '.') {
-        for (++p; is_decimal_digit(*p); ++p) take_digit<10>(s, *p - '0', true, k_decimal_saturation);
+        for (++p; is_decimal_digit(*p); ++p)
+            take_digit<10>(s, *p - '0', true, k_decimal_saturation);
     }
     int exponent = 0;
     if (*p == 'e' || *p == 'E') p = read_exponent(p, &exponent);

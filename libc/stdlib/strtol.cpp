@@ -4,12 +4,18 @@
 namespace {
 
 // Vertical tab and form feed are not skipped here.
-bool is_strto_space(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
+bool is_strto_space(char c) {
+    return c == '\t' || c == '\n' || c == '\r' || c == ' ';
+}
 
 // Nor is carriage return by the ato forms.
-bool is_ato_space(char c) { return c == '\t' || c == '\n' || c == ' '; }
+bool is_ato_space(char c) {
+    return c == '\t' || c == '\n' || c == ' ';
+}
 
-bool is_decimal_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_decimal_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Letters past 'f' are never digits, whatever the base.
 int digit_value(char c) {
@@ -19,7 +25,9 @@ int digit_value(char c) {
     return -1;
 }
 
-bool is_hex_prefix(const char *p) { return p[0] == '0' && (p[1] == 'x' || p[1] == 'X'); }
+bool is_hex_prefix(const char *p) {
+    return p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
+}
 
 }  // namespace
 
@@ -67,6 +75,8 @@ int atoi(const char *s) {
     return static_cast<int>(negative ? 0u - value : value);
 }
 
-long atol(const char *s) { return atoi(s); }
+long atol(const char *s) {
+    return atoi(s);
+}
 
 }  // extern "C"
