@@ -109,7 +109,7 @@ long double scale_by_power_of_two(long double value, int n) {
     return result;
 }
 
-long double scale_in_steps(significand s, int exponent) {
+long double scale_in_steps(const significand &s, int exponent) {
     long double value = s.value;
     for (unsigned i = 0; i < s.dropped && !is_infinite(value); ++i) value *= 10.0L;
     for (unsigned i = 0; i < s.fraction_places; ++i) value /= 10.0L;
