@@ -1,26 +1,29 @@
 # Compile and link settings of the kivos side: 32-bit x86, freestanding, x87
 # arithmetic only (a kivos kernel need not enable SSE), nothing from the host.
+# kivos-cc is generated from the same lists, so commands built by hand and by
+# this project are built alike.
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=include
                 OUTPUT_VARIABLE KIVOS_COMPILER_INCLUDE OUTPUT_STRIP_TRAILING_WHITESPACE)
 
 set(KIVOS_INCLUDE_DIR ${CMAKE_SOURCE_DIR}/libc/include)
 set(KIVOS_LINK_LAYOUT ${CMAKE_SOURCE_DIR}/commands/command.ld)
 
-set(KIVOS_COMPILE_OPTIONS
+set(KIVOS_TARGET_OPTIONS
     -m32 -march=i686 -mno-mmx -mno-sse -mno-sse2 -mfpmath=387
     -ffreestanding -fno-builtin -nostdlib -nostdinc -isystem ${KIVOS_COMPILER_INCLUDE}
     -fno-pic -fno-pie -fno-stack-protector -fno-asynchronous-unwind-tables
-    -fno-tree-loop-distribute-patterns -ffunction-sections -fdata-sections
-    -O2 -Wall -Wextra -Werror
-    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>)
+    -fno-tree-loop-distribute-patterns -ffunction-sections -fdata-sections)
+set(KIVOS_CXX_OPTIONS -fno-exceptions -fno-rtti -fno-threadsafe-statics)
+set(KIVOS_DEFAULT_OPTIMIZATION -O2)
 
 set(KIVOS_LINK_OPTIONS
-    -m32 -nostdlib -static -no-pie -Wl,--build-id=none -Wl,--gc-sections
-    -Wl,-T,${KIVOS_LINK_LAYOUT})
+    -m32 -nostdlib -static -no-pie -Wl,--build-id=none -Wl,--gc-sections)
 
 # A target compiled for kivos.
 function(kivos_target target)
-    target_compile_options(${target} PRIVATE ${KIVOS_COMPILE_OPTIONS})
+    target_compile_options(${target} PRIVATE ${KIVOS_TARGET_OPTIONS} ${KIVOS_DEFAULT_OPTIMIZATION}
+                                             -Wall -Wextra -Werror
+                                             $<$<COMPILE_LANGUAGE:CXX>:${KIVOS_CXX_OPTIONS}>)
     target_include_directories(${target} SYSTEM PRIVATE ${KIVOS_INCLUDE_DIR})
 endfunction()
 
@@ -29,7 +32,7 @@ endfunction()
 function(kivos_command name)
     add_executable(${name} ${ARGN} $<TARGET_OBJECTS:kivos_crt0>)
     kivos_target(${name})
-    target_link_options(${name} PRIVATE ${KIVOS_LINK_OPTIONS})
+    target_link_options(${name} PRIVATE ${KIVOS_LINK_OPTIONS} -Wl,-T,${KIVOS_LINK_LAYOUT})
     target_link_libraries(${name} PRIVATE kivos_libc)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${KIVOS_OUT}
                                              LINK_DEPENDS ${KIVOS_LINK_LAYOUT})

@@ -8,11 +8,17 @@ namespace {
 // Pointers into the first page name no string: such a pointer is never read.
 constexpr uintptr_t k_first_valid_address = 4096;
 
-bool is_low(const void *p) { return reinterpret_cast<uintptr_t>(p) < k_first_valid_address; }
+bool is_low(const void *p) {
+    return reinterpret_cast<uintptr_t>(p) < k_first_valid_address;
+}
 
-unsigned char byte_at(const char *s, size_t i) { return static_cast<unsigned char>(s[i]); }
+unsigned char byte_at(const char *s, size_t i) {
+    return static_cast<unsigned char>(s[i]);
+}
 
-int difference(unsigned char a, unsigned char b) { return static_cast<int>(a) - static_cast<int>(b); }
+int difference(unsigned char a, unsigned char b) {
+    return static_cast<int>(a) - static_cast<int>(b);
+}
 
 // The absent-pointer answers shared by the comparisons; false when both are strings.
 bool compare_absent(const char *a, const char *b, int *result) {

@@ -16,11 +16,21 @@ inline size_t clamp_count(size_t count) {
     return count > k_max_kernel_count ? k_max_kernel_count : count;
 }
 
-inline word as_word(const volatile void *p) { return reinterpret_cast<word>(p); }
-inline word as_word(int v) { return static_cast<word>(v); }
-inline word as_word(unsigned int v) { return v; }
-inline word as_word(long v) { return static_cast<word>(v); }
-inline word as_word(unsigned long v) { return v; }
+inline word as_word(const volatile void *p) {
+    return reinterpret_cast<word>(p);
+}
+inline word as_word(int v) {
+    return static_cast<word>(v);
+}
+inline word as_word(unsigned int v) {
+    return v;
+}
+inline word as_word(long v) {
+    return static_cast<word>(v);
+}
+inline word as_word(unsigned long v) {
+    return v;
+}
 
 // Registers that a call does not name are not loaded.
 inline int trap(kivos_syscall number) {

@@ -18,14 +18,18 @@ ssize_t read(int fd, void *buf, size_t count) {
     return trap(KIVOS_SYS_read, fd, buf, clamp_count(count));
 }
 
-int close(int fd) { return trap(KIVOS_SYS_close, fd); }
+int close(int fd) {
+    return trap(KIVOS_SYS_close, fd);
+}
 
 void _exit(int status) {
     trap(KIVOS_SYS__exit, status);
     for (;;) asm volatile("hlt");
 }
 
-int getkey(void) { return trap(KIVOS_SYS_getkey); }
+int getkey(void) {
+    return trap(KIVOS_SYS_getkey);
+}
 
 int writefile(const char *path, const void *buf, size_t count) {
     if (path == nullptr || buf == nullptr) return -1;
@@ -92,13 +96,15 @@ void *mmap(void *addr, size_t length, int prot, int flags, int fd, off_t offset)
         "int $0x80\n\t"
         "popl %%ebp"
         : "=a"(result)
-        : "a"(&offset_word), "b"(addr), "c"(length), "d"(prot), "S"(flags), "D"(fd),
-          [number] "i"(KIVOS_SYS_mmap)
+        : "a"(&offset_word), "b"(addr), "c"(length), "d"(prot), "S"(flags),
+          "D"(fd), [number] "i"(KIVOS_SYS_mmap)
         : "memory");
     return reinterpret_cast<void *>(result);
 }
 
-int munmap(void *addr, size_t length) { return trap(KIVOS_SYS_munmap, addr, length, 0); }
+int munmap(void *addr, size_t length) {
+    return trap(KIVOS_SYS_munmap, addr, length, 0);
+}
 
 off_t lseek(int fd, off_t offset, int whence) {
     return trap(KIVOS_SYS_lseek, fd, offset, whence);
@@ -109,13 +115,21 @@ int pipe(int fds[2]) {
     return trap(KIVOS_SYS_pipe, fds);
 }
 
-int dup(int fd) { return trap(KIVOS_SYS_dup, fd); }
+int dup(int fd) {
+    return trap(KIVOS_SYS_dup, fd);
+}
 
-int dup2(int oldfd, int newfd) { return trap(KIVOS_SYS_dup2, oldfd, newfd, 0); }
+int dup2(int oldfd, int newfd) {
+    return trap(KIVOS_SYS_dup2, oldfd, newfd, 0);
+}
 
-int fd_set_inherit(int enable) { return trap(KIVOS_SYS_fd_set_inherit, enable != 0 ? 1 : 0); }
+int fd_set_inherit(int enable) {
+    return trap(KIVOS_SYS_fd_set_inherit, enable != 0 ? 1 : 0);
+}
 
-int fd_set_stdio(int a, int b, int c) { return trap(KIVOS_SYS_fd_set_stdio, a, b, c); }
+int fd_set_stdio(int a, int b, int c) {
+    return trap(KIVOS_SYS_fd_set_stdio, a, b, c);
+}
 
 int fd_set_nonblock(int fd, int enable) {
     return trap(KIVOS_SYS_fd_set_nonblock, fd, enable != 0 ? 1 : 0, 0);
@@ -130,7 +144,7 @@ int spawn_ex(const char *path, char *const argv[], int argc, int a, int b, int c
     if (path == nullptr || argc < 0) return -1;
     // The kernel reads the block during the call only, so it lives on our stack.
     const kivos::word block[7] = {
-        kivos::as_word(path), kivos::as_word(argv), kivos::as_word(argc), kivos::as_word(a),
+        kivos::as_word(path), kivos::as_word(argv), kivos::as_word(argc),  kivos::as_word(a),
         kivos::as_word(b),    kivos::as_word(c),    flag != 0 ? 1ul : 0ul,
     };
     return trap(KIVOS_SYS_spawn_ex, block, argc, flag);
@@ -150,7 +164,9 @@ int kivfs_stream_write(int handle, const void *buf, size_t count) {
     return trap(KIVOS_SYS_kivfs_stream_write, handle, buf, clamp_count(count));
 }
 
-int kivfs_stream_end(int handle) { return trap(KIVOS_SYS_kivfs_stream_end, handle); }
+int kivfs_stream_end(int handle) {
+    return trap(KIVOS_SYS_kivfs_stream_end, handle);
+}
 
 int access(const char *path, int) {
     if (path == nullptr) return -1;

@@ -115,8 +115,8 @@ TEST(RamForecast, RunsUnderKivosRunWithTheExactBytes) {
     EXPECT_EQ(usage.status, 0);
     EXPECT_EQ(usage.out, k_usage);
 
-    const Command traced = run(std::string(KIVOS_RUN) + " --trace " + KIVOS_RAM_FORECAST +
-                               " 2>&1 >/dev/null");
+    const Command traced =
+        run(std::string(KIVOS_RUN) + " --trace " + KIVOS_RAM_FORECAST + " 2>&1 >/dev/null");
     EXPECT_EQ(traced.status, 0);
     std::vector<std::string> lines;
     for (size_t at = 0, end; (end = traced.out.find('\n', at)) != std::string::npos; at = end + 1) {
@@ -125,7 +125,8 @@ TEST(RamForecast, RunsUnderKivosRunWithTheExactBytes) {
     ASSERT_EQ(lines.size(), 9u) << traced.out;
     for (size_t i = 0; i < 8; ++i) EXPECT_EQ(lines[i].rfind("write(1, 0x", 0), 0u) << lines[i];
     auto ends_with = [](const std::string &line, const std::string &tail) {
-        return line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
+        return line.size() >= tail.size() &&
+               line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
     };
     EXPECT_TRUE(ends_with(lines[0], ", 29) = 29")) << lines[0];
     EXPECT_TRUE(ends_with(lines[1], ", 1) = 1")) << lines[1];

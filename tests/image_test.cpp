@@ -39,7 +39,9 @@ std::string record_bytes(const ElfFile &elf, const char *section) {
     return {bytes.begin(), bytes.end()};
 }
 
-uint32_t page_up(uint32_t address) { return (address + k_page - 1) & ~(k_page - 1); }
+uint32_t page_up(uint32_t address) {
+    return (address + k_page - 1) & ~(k_page - 1);
+}
 
 struct SectionRule {
     const char *name;
@@ -66,10 +68,9 @@ void expect_layout(const ElfFile &elf) {
         const ElfSection *s = elf.section(rule.name);
         if (s == nullptr && std::string(rule.name) == ".bss") continue;
         ASSERT_NE(s, nullptr);
-        const uint32_t expected =
-            rule.fixed_address == 0
-                ? (previous_end + rule.alignment - 1) & ~(rule.alignment - 1)
-                : std::max(rule.fixed_address, page_up(previous_end));
+        const uint32_t expected = rule.fixed_address == 0
+                                      ? (previous_end + rule.alignment - 1) & ~(rule.alignment - 1)
+                                      : std::max(rule.fixed_address, page_up(previous_end));
         EXPECT_EQ(s->addr, expected);
         EXPECT_EQ(s->flags & k_permission_flags, rule.permissions);
         EXPECT_EQ(s->type, rule.type);
@@ -88,9 +89,9 @@ TEST(Image, RamForecastHeaderAndSections) {
         const char *name;
         uint32_t alignment;
     };
-    for (const Alignment &a : {Alignment{".text", k_page}, Alignment{".rodata", k_page},
-                               Alignment{".kivos.cmdmeta", 32}, Alignment{".kivos.pkgmeta", 4},
-                               Alignment{".data", k_page}}) {
+    for (const Alignment &a :
+         {Alignment{".text", k_page}, Alignment{".rodata", k_page}, Alignment{".kivos.cmdmeta", 32},
+          Alignment{".kivos.pkgmeta", 4}, Alignment{".data", k_page}}) {
         // ElfSection keeps no alignment; the address rule above covers placement.
         EXPECT_EQ(elf.section(a.name)->addr % a.alignment, 0u) << a.name;
     }
@@ -108,7 +109,9 @@ TEST(Image, RamForecastRecordsByteForByte) {
     using namespace std::string_literals;
     EXPECT_EQ(record_bytes(elf, ".kivos.cmdmeta"),
               "KCMD\x01\0\0\0Show predictive memory statistics\0ram_forecast\0\0"s);
-    EXPECT_EQ(record_bytes(elf, ".kivos.pkgmeta"), "KPKG\x01\0\0\0ram_forecast\0" "3\0\0"s);
+    EXPECT_EQ(record_bytes(elf, ".kivos.pkgmeta"),
+              "KPKG\x01\0\0\0ram_forecast\0"
+              "3\0\0"s);
 }
 
 TEST(Image, RamForecastSegments) {
@@ -131,7 +134,9 @@ TEST(Image, RamForecastSegments) {
         EXPECT_EQ(headers[i].type, expected[i].type);
         EXPECT_EQ(headers[i].vaddr, expected[i].vaddr);
         EXPECT_EQ(headers[i].flags, expected[i].flags);
-        if (headers[i].type == PT_LOAD) EXPECT_EQ(headers[i].offset % k_page, headers[i].vaddr % k_page);
+        if (headers[i].type == PT_LOAD) {
+            EXPECT_EQ(headers[i].offset % k_page, headers[i].vaddr % k_page);
+        }
     }
     // The read-only segment carries both records; the data segment ends with the bss.
     const ElfSection *pkg = elf.section(".kivos.pkgmeta");
@@ -154,7 +159,8 @@ TEST(Image, EveryImageIsSelfContained) {
         R"(%x?mm[0-9]|%ymm|\b(emms|ldmxcsr|stmxcsr|movnti|[slm]fence|prefetch\w*|fxsave|fxrstor)\b)");
     for (const char *image : {KIVOS_RAM_FORECAST, KIVOS_TEST_IMAGE, KIVOS_BIG_COMMAND}) {
         SCOPED_TRACE(image);
-        const std::string listing = output_of(std::string("objdump -d --no-show-raw-insn ") + image);
+        const std::string listing =
+            output_of(std::string("objdump -d --no-show-raw-insn ") + image);
         ASSERT_NE(listing.find("<_start>:"), std::string::npos);
         std::smatch found;
         EXPECT_FALSE(std::regex_search(listing, found, vector_instruction)) << found.str();

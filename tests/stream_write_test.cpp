@@ -14,7 +14,9 @@ using namespace std::string_literals;
 constexpr uint32_t k_minus_one = 0xffffffff;
 constexpr uint32_t k_write = 1;
 
-uint32_t standard(Guest &g, const char *name) { return g.read32(g.symbol(name)); }
+uint32_t standard(Guest &g, const char *name) {
+    return g.read32(g.symbol(name));
+}
 
 // Every write trap's byte count, in order.
 std::vector<uint32_t> write_sizes(const Guest &g) {
@@ -29,7 +31,7 @@ TEST(StreamWriter, OutputCallsOnTheStandardStreams) {
     struct Case {
         std::string label;
         std::string function;
-        std::string text;   // placed as a string argument unless `null_text`
+        std::string text;  // placed as a string argument unless `null_text`
         bool null_text;
         const char *stream;  // the standard stream passed last, if any
         uint32_t expected_result;
@@ -160,7 +162,8 @@ TEST(StreamWriter, StandardRecordsAreDescriptorStreams) {
         const uint32_t record = standard(g, c.name);
         EXPECT_EQ(g.read32(record), 1u) << "kind";
         EXPECT_EQ(g.read32(record + 4), c.fd);
-        for (uint32_t offset = 8; offset < 44; offset += 4) EXPECT_EQ(g.read32(record + offset), 0u);
+        for (uint32_t offset = 8; offset < 44; offset += 4)
+            EXPECT_EQ(g.read32(record + offset), 0u);
     }
 }
 

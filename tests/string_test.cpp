@@ -11,7 +11,9 @@ namespace {
 
 using namespace std::string_literals;
 
-int32_t as_int(uint32_t eax) { return static_cast<int32_t>(eax); }
+int32_t as_int(uint32_t eax) {
+    return static_cast<int32_t>(eax);
+}
 
 // A string argument: text placed right before an unmapped page (so reading
 // past its NUL faults), or a raw pointer value that must never be read.
@@ -20,8 +22,12 @@ struct Str {
     uint32_t raw = 0;
     bool is_raw = false;
 };
-Str text(std::string s) { return {std::move(s)}; }
-Str raw(uint32_t value) { return {"", value, true}; }
+Str text(std::string s) {
+    return {std::move(s)};
+}
+Str raw(uint32_t value) {
+    return {"", value, true};
+}
 
 uint32_t place(Guest &g, const Str &s) {
     return s.is_raw ? s.raw : g.place_at_edge(s.text + '\0');
@@ -162,7 +168,8 @@ TEST(StringRoutines, SearchesReturnPositions) {
         const uint32_t s = place(g, c.s);
         const uint32_t second = c.function == "strstr" ? place(g, c.needle) : c.c;
         const uint32_t result = g.call(c.function, {s, second});
-        EXPECT_EQ(result, c.expected_offset < 0 ? 0u : s + static_cast<uint32_t>(c.expected_offset));
+        EXPECT_EQ(result,
+                  c.expected_offset < 0 ? 0u : s + static_cast<uint32_t>(c.expected_offset));
     }
 }
 

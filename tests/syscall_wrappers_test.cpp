@@ -48,7 +48,10 @@ std::vector<WrapperCase> wrapper_cases(Guest &g) {
         {"close", "close", {42}, Registers{5, {42}}},
         {"getkey", "getkey", {}, Registers{6, {}}},
         {"writefile", "writefile", {path, buf, 3}, Registers{21, {path, buf, 3}}},
-        {"writefile clamped", "writefile", {path, buf, 0xfffffff0}, Registers{21, {path, buf, k_clamped}}},
+        {"writefile clamped",
+         "writefile",
+         {path, buf, 0xfffffff0},
+         Registers{21, {path, buf, k_clamped}}},
         {"writefile null path", "writefile", {0, buf, 3}, std::nullopt},
         {"writefile null buffer", "writefile", {path, 0, 3}, std::nullopt},
         {"usleep", "usleep", {250}, Registers{22, {250}}},
@@ -64,13 +67,17 @@ std::vector<WrapperCase> wrapper_cases(Guest &g) {
         {"getcwd size 0", "getcwd", {buf, 0}, std::nullopt},
         {"stream begin", "kivfs_stream_begin", {path}, Registers{53, {path}}},
         {"stream begin null path", "kivfs_stream_begin", {0}, std::nullopt},
-        {"stream write, handle untested", "kivfs_stream_write", {k_minus_one, buf, 0x80000001},
+        {"stream write, handle untested",
+         "kivfs_stream_write",
+         {k_minus_one, buf, 0x80000001},
          Registers{54, {k_minus_one, buf, k_clamped}}},
         {"stream write null buffer", "kivfs_stream_write", {3, 0, 1}, std::nullopt},
         {"stream end", "kivfs_stream_end", {3}, Registers{55, {3}}},
         {"chdir", "chdir", {path}, Registers{95, {path}}},
         {"chdir null path", "chdir", {0}, std::nullopt},
-        {"mmap", "mmap", {0x1000, 8192, 3, 0x22, k_minus_one, 0x3000},
+        {"mmap",
+         "mmap",
+         {0x1000, 8192, 3, 0x22, k_minus_one, 0x3000},
          Registers{98, {0x1000, 8192, 3, 0x22, k_minus_one, 0x3000}}},
         {"mmap length 0", "mmap", {0, 0, 3, 0x22, k_minus_one, 0}, std::nullopt},
         {"munmap", "munmap", {0x1000, 8192}, Registers{99, {0x1000, 8192, 0}}},
@@ -89,7 +96,10 @@ std::vector<WrapperCase> wrapper_cases(Guest &g) {
         {"spawn negative count", "spawn", {path, argv, k_minus_one}, std::nullopt},
         {"spawn null path", "spawn", {0, argv, 1}, std::nullopt},
         {"waitpid", "waitpid", {12, buf, 1}, Registers{132, {12, buf, 1}}},
-        {"spawn_ex negative count", "spawn_ex", {path, argv, k_minus_one, 0, 0, 0, 0}, std::nullopt},
+        {"spawn_ex negative count",
+         "spawn_ex",
+         {path, argv, k_minus_one, 0, 0, 0, 0},
+         std::nullopt},
         {"spawn_ex null path", "spawn_ex", {0, argv, 1, 0, 0, 0, 0}, std::nullopt},
     };
 }
@@ -111,7 +121,8 @@ TEST(SyscallWrappers, EachLoadsItsCallNumberAndRegistersOrRefusesWithoutTrap) {
         for (size_t i = 0; i < c.trap->loaded.size(); ++i) {
             EXPECT_EQ(trap.args[i], c.trap->loaded[i]) << "register " << i;
         }
-        EXPECT_EQ(result, static_cast<uint32_t>(trap.result)) << "the kernel's answer passes through";
+        EXPECT_EQ(result, static_cast<uint32_t>(trap.result))
+            << "the kernel's answer passes through";
     }
 }
 

@@ -10,7 +10,7 @@
 namespace kivos::emu {
 
 class ConsoleOutput {
-public:
+  public:
     // From now on, keep the bytes instead of writing them to the host.
     void capture() { captured_.emplace(); }
     std::string &captured();
@@ -18,12 +18,12 @@ public:
     // Everything or a negative error number; host writes loop until done.
     int32_t write(std::string_view bytes);
 
-private:
+  private:
     std::optional<std::string> captured_;
 };
 
 class ConsoleInput {
-public:
+  public:
     // From now on, read these bytes instead of the host's standard input.
     void provide(std::string bytes);
 
@@ -32,7 +32,7 @@ public:
     // The next byte, or -1 at the end.
     int32_t next_byte();
 
-private:
+  private:
     std::optional<std::string> provided_;
     size_t position_ = 0;
 };

@@ -16,7 +16,9 @@ constexpr uint32_t kProgramHeaderSize = sizeof(Elf32_Phdr);
 constexpr uint32_t kSectionHeaderSize = sizeof(Elf32_Shdr);
 constexpr uint32_t kSymbolSize = sizeof(Elf32_Sym);
 
-[[noreturn]] void refuse(const std::string &reason) { throw ImageError(reason); }
+[[noreturn]] void refuse(const std::string &reason) {
+    throw ImageError(reason);
+}
 
 bool fits(uint64_t offset, uint64_t size, uint64_t total) {
     return offset <= total && size <= total - offset;
@@ -24,7 +26,7 @@ bool fits(uint64_t offset, uint64_t size, uint64_t total) {
 
 // Little-endian fields at checked offsets.
 class Reader {
-public:
+  public:
     explicit Reader(const std::vector<uint8_t> &bytes) : bytes_(bytes) {}
 
     uint8_t u8(uint64_t at) const { return at_(at, 1)[0]; }
@@ -45,7 +47,7 @@ public:
         return std::string(start, static_cast<const char *>(end));
     }
 
-private:
+  private:
     const uint8_t *at_(uint64_t at, uint64_t size) const {
         if (!fits(at, size, bytes_.size())) refuse("truncated file");
         return bytes_.data() + at;
@@ -55,14 +57,17 @@ private:
 
 }  // namespace
 
-ElfFile::ElfFile(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) { read_header(); }
+ElfFile::ElfFile(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {
+    read_header();
+}
 
 ElfFile ElfFile::read(const std::filesystem::path &path) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) refuse("is a folder, not an image");
     std::ifstream in(path, std::ios::binary);
     if (!in) refuse("cannot open: " + std::string(std::strerror(errno)));
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
     if (in.bad()) refuse("cannot read: " + std::string(std::strerror(errno)));
     return ElfFile(std::move(bytes));
 }
@@ -72,7 +77,8 @@ void ElfFile::read_header() {
         refuse("not an ELF file");
     if (bytes_.size() < EI_NIDENT) refuse("truncated ELF header");
     if (bytes_[EI_CLASS] == ELFCLASS64) refuse("64-bit ELF file; kivos images are ELF32");
-    if (bytes_[EI_CLASS] != ELFCLASS32) refuse("unknown ELF class " + std::to_string(bytes_[EI_CLASS]));
+    if (bytes_[EI_CLASS] != ELFCLASS32)
+        refuse("unknown ELF class " + std::to_string(bytes_[EI_CLASS]));
     if (bytes_[EI_DATA] != ELFDATA2LSB) refuse("not a little-endian ELF file");
     if (bytes_[EI_VERSION] != EV_CURRENT) refuse("unknown ELF version");
     if (bytes_.size() < kHeaderSize) refuse("truncated ELF header");
@@ -82,10 +88,12 @@ void ElfFile::read_header() {
     machine_ = in.u16(offsetof(Elf32_Ehdr, e_machine));
     entry_ = in.u32(offsetof(Elf32_Ehdr, e_entry));
     if (in.u16(offsetof(Elf32_Ehdr, e_ehsize)) < kHeaderSize) refuse("ELF header size too small");
-    read_program_headers(in.u32(offsetof(Elf32_Ehdr, e_phoff)), in.u16(offsetof(Elf32_Ehdr, e_phnum)),
+    read_program_headers(in.u32(offsetof(Elf32_Ehdr, e_phoff)),
+                         in.u16(offsetof(Elf32_Ehdr, e_phnum)),
                          in.u16(offsetof(Elf32_Ehdr, e_phentsize)));
     read_sections(in.u32(offsetof(Elf32_Ehdr, e_shoff)), in.u16(offsetof(Elf32_Ehdr, e_shnum)),
-                  in.u16(offsetof(Elf32_Ehdr, e_shentsize)), in.u16(offsetof(Elf32_Ehdr, e_shstrndx)));
+                  in.u16(offsetof(Elf32_Ehdr, e_shentsize)),
+                  in.u16(offsetof(Elf32_Ehdr, e_shstrndx)));
     read_symbols();
 }
 

@@ -42,7 +42,7 @@ struct ElfSymbol {
 };
 
 class ElfFile {
-public:
+  public:
     // Throws ImageError when the bytes are not a well-formed ELF32 little-endian file.
     explicit ElfFile(std::vector<uint8_t> bytes);
     static ElfFile read(const std::filesystem::path &path);
@@ -63,7 +63,7 @@ public:
     const std::vector<ElfSymbol> &symbols() const { return symbols_; }
     std::optional<ElfSymbol> symbol(std::string_view name) const;
 
-private:
+  private:
     void read_header();
     void read_program_headers(uint32_t offset, uint16_t count, uint16_t entry_size);
     void read_sections(uint32_t offset, uint16_t count, uint16_t entry_size, uint16_t names_index);

@@ -21,7 +21,9 @@ std::string hex(uint32_t value) {
     return text;
 }
 
-std::string segment_name(size_t index) { return "segment " + std::to_string(index); }
+std::string segment_name(size_t index) {
+    return "segment " + std::to_string(index);
+}
 
 }  // namespace
 
@@ -31,7 +33,9 @@ ElfImage::ElfImage(ElfFile file) : file_(std::move(file)) {
     check_placement();
 }
 
-ElfImage ElfImage::load(const std::filesystem::path &path) { return ElfImage(ElfFile::read(path)); }
+ElfImage ElfImage::load(const std::filesystem::path &path) {
+    return ElfImage(ElfFile::read(path));
+}
 
 std::span<const uint8_t> ElfImage::contents(const Segment &segment) const {
     return file_.bytes(segment.offset, segment.filesz);
@@ -60,8 +64,8 @@ void ElfImage::collect_segments() {
         if (header.filesz > header.memsz)
             throw ImageError(segment_name(i) + " has more file bytes than memory");
         if (header.memsz > kLargestSegment)
-            throw ImageError(segment_name(i) + " is absurdly large (" + std::to_string(header.memsz) +
-                             " bytes)");
+            throw ImageError(segment_name(i) + " is absurdly large (" +
+                             std::to_string(header.memsz) + " bytes)");
         segments_.push_back({
             .vaddr = header.vaddr,
             .memsz = header.memsz,

@@ -22,7 +22,7 @@ struct Segment {
 };
 
 class ElfImage {
-public:
+  public:
     // Throws ImageError with a one-line reason when the file cannot run on kivos.
     explicit ElfImage(ElfFile file);
     static ElfImage load(const std::filesystem::path &path);
@@ -33,7 +33,7 @@ public:
     std::span<const uint8_t> contents(const Segment &segment) const;
     const ElfFile &file() const { return file_; }
 
-private:
+  private:
     void check_kind() const;
     void collect_segments();
     void check_placement() const;

@@ -13,8 +13,7 @@ Engine::Engine() {
 }
 
 void check(uc_err error, std::string_view what) {
-    if (error != UC_ERR_OK)
-        throw MachineError(std::string(what) + ": " + uc_strerror(error));
+    if (error != UC_ERR_OK) throw MachineError(std::string(what) + ": " + uc_strerror(error));
 }
 
 }  // namespace kivos::emu

@@ -10,11 +10,11 @@
 namespace kivos::emu {
 
 class Engine {
-public:
+  public:
     Engine();  // a 32-bit x86 engine; throws MachineError
     uc_engine *get() const { return engine_.get(); }
 
-private:
+  private:
     struct Close {
         void operator()(uc_engine *engine) const { uc_close(engine); }
     };

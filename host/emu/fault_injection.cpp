@@ -4,7 +4,7 @@
 
 namespace kivos::emu {
 
-void FaultInjection::fail_call(uint32_t number, uint64_t nth, int32_t result) {
+void FaultInjection::fail_nth(uint32_t number, uint64_t nth, int32_t result) {
     rules_.push_back({number, nth, result});
 }
 

@@ -10,13 +10,13 @@
 namespace kivos::emu {
 
 class FaultInjection {
-public:
+  public:
     // Each read or write completes at most `bytes` (at least 1 is sensible).
-    void cap_writes(uint32_t bytes) { write_cap_ = bytes; }
-    void cap_reads(uint32_t bytes) { read_cap_ = bytes; }
+    void cap_write(uint32_t bytes) { write_cap_ = bytes; }
+    void cap_read(uint32_t bytes) { read_cap_ = bytes; }
     // The nth call (1-based, counted over the whole run) of call `number`
     // answers `result` instead of running.
-    void fail_call(uint32_t number, uint64_t nth, int32_t result);
+    void fail_nth(uint32_t number, uint64_t nth, int32_t result);
     void clear();
 
     uint32_t write_limit(uint32_t count) const;
@@ -24,7 +24,7 @@ public:
     // Counts the call; the injected result when a rule names this one.
     std::optional<int32_t> on_call(uint32_t number);
 
-private:
+  private:
     struct Rule {
         uint32_t number;
         uint64_t nth;

@@ -10,7 +10,7 @@ namespace {
 
 // unicorn hands out the region list as one allocation of its own.
 class Regions {
-public:
+  public:
     explicit Regions(uc_engine *engine) {
         if (uc_mem_regions(engine, &list_, &count_) != UC_ERR_OK) count_ = 0;
     }
@@ -25,7 +25,7 @@ public:
         return nullptr;
     }
 
-private:
+  private:
     uc_mem_region *list_ = nullptr;
     uint32_t count_ = 0;
 };
@@ -54,7 +54,8 @@ int32_t GuestMemory::read(uint32_t address, uint32_t size, std::string &out) con
 int32_t GuestMemory::write(uint32_t address, std::string_view bytes) const {
     const auto size = static_cast<uint32_t>(bytes.size());
     if (bytes.size() != size || !accessible(address, size, UC_PROT_WRITE)) return -EFAULT;
-    if (size != 0 && uc_mem_write(engine_, address, bytes.data(), size) != UC_ERR_OK) return -EFAULT;
+    if (size != 0 && uc_mem_write(engine_, address, bytes.data(), size) != UC_ERR_OK)
+        return -EFAULT;
     return 0;
 }
 
@@ -63,7 +64,8 @@ int32_t GuestMemory::read_string(uint32_t address, uint32_t limit, std::string &
     // Page by page, so that a string ending just before an unmapped page reads fine.
     uint64_t at = address;
     while (out.size() <= limit) {
-        const uint64_t page_end = uint64_t{layout::page_down(static_cast<uint32_t>(at))} + layout::kPageSize;
+        const uint64_t page_end =
+            uint64_t{layout::page_down(static_cast<uint32_t>(at))} + layout::kPageSize;
         std::string chunk;
         if (at >= uint64_t{1} << 32 ||
             read(static_cast<uint32_t>(at), static_cast<uint32_t>(page_end - at), chunk) != 0)

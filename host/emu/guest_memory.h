@@ -12,7 +12,7 @@
 namespace kivos::emu {
 
 class GuestMemory {
-public:
+  public:
     explicit GuestMemory(uc_engine *engine) : engine_(engine) {}
 
     // Each returns 0 or a negative error number (-14 for a bad address).
@@ -26,7 +26,7 @@ public:
     // (UC_PROT_READ or UC_PROT_WRITE).
     bool accessible(uint32_t address, uint32_t size, uint32_t permission) const;
 
-private:
+  private:
     uc_engine *engine_;
 };
 

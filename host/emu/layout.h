@@ -21,7 +21,11 @@ inline constexpr uint32_t kReturnStub = kStackBottom - kPageSize;
 // Images must stay below everything the machine places itself.
 inline constexpr uint32_t kReservedBottom = kReturnStub;
 
-constexpr uint32_t page_down(uint32_t address) { return address & ~(kPageSize - 1); }
-constexpr uint64_t page_up(uint64_t address) { return (address + kPageSize - 1) & ~uint64_t{kPageSize - 1}; }
+constexpr uint32_t page_down(uint32_t address) {
+    return address & ~(kPageSize - 1);
+}
+constexpr uint64_t page_up(uint64_t address) {
+    return (address + kPageSize - 1) & ~uint64_t{kPageSize - 1};
+}
 
 }  // namespace kivos::emu::layout

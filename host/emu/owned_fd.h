@@ -8,7 +8,7 @@
 namespace kivos::emu {
 
 class OwnedFd {
-public:
+  public:
     OwnedFd() = default;
     explicit OwnedFd(int fd) : fd_(fd) {}
     OwnedFd(OwnedFd &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
@@ -29,7 +29,7 @@ public:
         fd_ = -1;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -19,7 +19,9 @@ constexpr uint32_t kTruncate = 0x200;
 constexpr mode_t kFileMode = 0644;
 constexpr mode_t kFolderMode = 0755;
 
-int32_t negative_errno() { return -errno; }
+int32_t negative_errno() {
+    return -errno;
+}
 
 int32_t write_all(int fd, std::string_view bytes) {
     size_t done = 0;
@@ -49,7 +51,10 @@ Sandbox::Sandbox(const std::filesystem::path &root)
 
 std::string Sandbox::absolute(std::string_view path) const {
     if (path.starts_with('/')) return std::string(path);
-    return (cwd_ == "/" ? "" : cwd_) + "/" + std::string(path);
+    std::string full = cwd_ == "/" ? std::string() : cwd_;
+    full += '/';
+    full.append(path);
+    return full;
 }
 
 Opened Sandbox::resolve(const std::string &path, uint64_t flags, uint64_t mode) const {
@@ -93,7 +98,9 @@ Opened Sandbox::open_file(std::string_view path, uint32_t flags) const {
 int32_t Sandbox::make_directory(std::string_view path) const {
     const Parent parent = parent_of(path);
     if (parent.folder.error != 0) return parent.folder.error;
-    return ::mkdirat(parent.folder.fd.get(), parent.leaf.c_str(), kFolderMode) == 0 ? 0 : negative_errno();
+    return ::mkdirat(parent.folder.fd.get(), parent.leaf.c_str(), kFolderMode) == 0
+               ? 0
+               : negative_errno();
 }
 
 int32_t Sandbox::remove_file(std::string_view path) const {
@@ -105,8 +112,9 @@ int32_t Sandbox::remove_file(std::string_view path) const {
 int32_t Sandbox::remove_directory(std::string_view path) const {
     const Parent parent = parent_of(path);
     if (parent.folder.error != 0) return parent.folder.error;
-    return ::unlinkat(parent.folder.fd.get(), parent.leaf.c_str(), AT_REMOVEDIR) == 0 ? 0
-                                                                                      : negative_errno();
+    return ::unlinkat(parent.folder.fd.get(), parent.leaf.c_str(), AT_REMOVEDIR) == 0
+               ? 0
+               : negative_errno();
 }
 
 int32_t Sandbox::write_file(std::string_view path, std::string_view bytes) const {
@@ -123,15 +131,11 @@ int32_t Sandbox::change_directory(std::string_view path) {
     const Opened folder = resolve(absolute(path), O_PATH | O_DIRECTORY, 0);
     if (folder.error != 0) return folder.error;
     const std::string host = host_path_of(folder.fd.get());
-    if (host == host_root_) {
-        cwd_ = "/";
-    } else if (host.size() > host_root_.size() && host.starts_with(host_root_) &&
-               host[host_root_.size()] == '/') {
-        cwd_ = host.substr(host_root_.size());
-    } else {
-        // Moved out of the root while we looked: as good as gone.
-        return -ENOENT;
-    }
+    const bool inside = host.size() > host_root_.size() && host.starts_with(host_root_) &&
+                        host[host_root_.size()] == '/';
+    // Anything else was moved out of the root while we looked: as good as gone.
+    if (host != host_root_ && !inside) return -ENOENT;
+    cwd_ = inside ? host.substr(host_root_.size()) : std::string(1, '/');
     return 0;
 }
 

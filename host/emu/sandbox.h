@@ -19,7 +19,7 @@ struct Opened {
 };
 
 class Sandbox {
-public:
+  public:
     // Throws MachineError when `root` is not a folder.
     explicit Sandbox(const std::filesystem::path &root);
 
@@ -37,7 +37,7 @@ public:
     int32_t write_file(std::string_view path, std::string_view bytes) const;
     int32_t change_directory(std::string_view path);
 
-private:
+  private:
     struct Parent {
         Opened folder;
         std::string leaf;

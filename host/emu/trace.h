@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,18 +14,21 @@ struct TrapRecord {
     uint32_t number;
     std::string name;
     std::array<uint32_t, 6> args;  // ebx, ecx, edx, esi, edi, ebp
-    // Empty when the call did not return (_exit).
-    std::optional<int32_t> result;
+    int32_t result;
+    // False for _exit, whose line shows no result.
+    bool returned;
     // strace-like: `write(1, 0x405010, 29) = 29`.
     std::string line;
 };
 
 class Trace {
-public:
+  public:
     // Keeping every record is what tests want; a long run under the tool only counts.
     void keep_records(bool keep) { keep_ = keep; }
     // Called for each trap as it completes.
-    void on_record(std::function<void(const TrapRecord &)> listener) { listener_ = std::move(listener); }
+    void on_record(std::function<void(const TrapRecord &)> listener) {
+        listener_ = std::move(listener);
+    }
 
     void add(TrapRecord record);
     void clear();
@@ -35,7 +37,7 @@ public:
     uint64_t total() const { return total_; }
     const std::map<std::string, uint64_t> &counts() const { return counts_; }
 
-private:
+  private:
     bool keep_ = true;
     std::function<void(const TrapRecord &)> listener_;
     std::vector<TrapRecord> records_;

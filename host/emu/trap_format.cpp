@@ -29,11 +29,21 @@ std::string quoted(uint32_t at, const GuestMemory &memory) {
     std::string out = "\"";
     for (const char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
             default:
                 if (c >= 0x20 && c < 0x7f)
                     out += c;
@@ -48,11 +58,16 @@ std::string quoted(uint32_t at, const GuestMemory &memory) {
 
 std::string argument(char kind, uint32_t value, const GuestMemory &memory) {
     switch (kind) {
-        case 'd': return std::to_string(static_cast<int32_t>(value));
-        case 'u': return std::to_string(value);
-        case 'p': return address(value);
-        case 's': return quoted(value, memory);
-        default: return printf_string("0x%x", value);
+        case 'd':
+            return std::to_string(static_cast<int32_t>(value));
+        case 'u':
+            return std::to_string(value);
+        case 'p':
+            return address(value);
+        case 's':
+            return quoted(value, memory);
+        default:
+            return printf_string("0x%x", value);
     }
 }
 

@@ -47,7 +47,9 @@ int fputc(int c, FILE *stream) {
     return byte;
 }
 
-int putchar(int c) { return fputc(c, stdout); }
+int putchar(int c) {
+    return fputc(c, stdout);
+}
 
 int fputs(const char *s, FILE *stream) {
     if (s == nullptr) return -1;

@@ -4,4 +4,6 @@
 KIVOS_COMMAND_RECORD("test_image", "Library under test");
 KIVOS_PACKAGE_RECORD("kivos_tests", "0");
 
-int main() { return 0; }
+int main() {
+    return 0;
+}

@@ -1,0 +1,63 @@
+// Calls that name files and folders; every path stays inside the sandbox.
+#include <cerrno>
+#include <climits>
+#include <string>
+
+#include "emu/kernel.h"
+
+namespace kivos::emu {
+namespace {
+
+// A path of the guest, or the error its reading gave.
+int32_t read_path(const GuestMemory &memory, uint32_t address, std::string &path) {
+    return memory.read_string(address, PATH_MAX - 1, path);
+}
+
+}  // namespace
+
+int32_t Kernel::sys_writefile(const TrapFrame &frame, const GuestMemory &memory) {
+    std::string path;
+    std::string bytes;
+    if (const int32_t error = read_path(memory, frame.args[0], path); error != 0) return error;
+    if (const int32_t error = memory.read(frame.args[1], frame.args[2], bytes); error != 0)
+        return error;
+    if (const int32_t error = sandbox_.write_file(path, bytes); error != 0) return error;
+    return static_cast<int32_t>(bytes.size());
+}
+
+// Stores the folder NUL-terminated and answers its length with the NUL.
+int32_t Kernel::sys_getcwd(const TrapFrame &frame, const GuestMemory &memory) {
+    const std::string &cwd = sandbox_.cwd();
+    const uint32_t size = static_cast<uint32_t>(cwd.size()) + 1;
+    if (frame.args[1] < size) return -ERANGE;
+    if (const int32_t error = memory.write(frame.args[0], std::string_view(cwd.c_str(), size));
+        error != 0)
+        return error;
+    return static_cast<int32_t>(size);
+}
+
+int32_t Kernel::sys_chdir(const TrapFrame &frame, const GuestMemory &memory) {
+    std::string path;
+    if (const int32_t error = read_path(memory, frame.args[0], path); error != 0) return error;
+    return sandbox_.change_directory(path);
+}
+
+int32_t Kernel::sys_mkdir(const TrapFrame &frame, const GuestMemory &memory) {
+    std::string path;
+    if (const int32_t error = read_path(memory, frame.args[0], path); error != 0) return error;
+    return sandbox_.make_directory(path);
+}
+
+int32_t Kernel::sys_unlink(const TrapFrame &frame, const GuestMemory &memory) {
+    std::string path;
+    if (const int32_t error = read_path(memory, frame.args[0], path); error != 0) return error;
+    return sandbox_.remove_file(path);
+}
+
+int32_t Kernel::sys_rmdir(const TrapFrame &frame, const GuestMemory &memory) {
+    std::string path;
+    if (const int32_t error = read_path(memory, frame.args[0], path); error != 0) return error;
+    return sandbox_.remove_directory(path);
+}
+
+}  // namespace kivos::emu

@@ -1,0 +1,274 @@
+#include "emu/machine.h"
+
+#include <kivos/syscalls.h>
+
+#include <cstring>
+#include <map>
+
+#include "emu/errors.h"
+#include "emu/fault_report.h"
+#include "emu/layout.h"
+
+namespace kivos::emu {
+namespace {
+
+// Extended precision, all exceptions masked: the x87 reset state. unicorn
+// starts with 0, which unmasks every exception.
+constexpr uint16_t kFpuControl = 0x37F;
+constexpr uint16_t kFpuAllEmpty = 0xFFFF;
+// Interrupts enabled and the always-one bit; direction flag clear.
+constexpr uint32_t kInitialEflags = 0x202;
+constexpr uint8_t kHlt = 0xF4;
+
+constexpr uint32_t align_down(uint32_t value, uint32_t alignment) {
+    return value & ~(alignment - 1);
+}
+
+uint32_t permissions(const Segment &segment) {
+    uint32_t perms = 0;
+    if (segment.readable) perms |= UC_PROT_READ;
+    if (segment.writable) perms |= UC_PROT_WRITE;
+    if (segment.executable) perms |= UC_PROT_EXEC;
+    return perms;
+}
+
+std::string words(const std::vector<uint32_t> &values) {
+    std::string bytes(values.size() * 4, '\0');
+    std::memcpy(bytes.data(), values.data(), bytes.size());
+    return bytes;
+}
+
+Machine &machine_of(void *self) {
+    return *static_cast<Machine *>(self);
+}
+
+}  // namespace
+
+Machine::Machine(const ElfImage &image, Kernel &kernel, MachineOptions options)
+    : memory_(engine_.get()), kernel_(kernel), options_(options), entry_(image.entry()) {
+    load(image);
+    map(layout::kStackBottom, layout::kStackSize, UC_PROT_READ | UC_PROT_WRITE);
+    map(layout::kReturnStub, layout::kPageSize, UC_PROT_READ | UC_PROT_EXEC);
+    // Should the stop at the stub ever be missed, the guest halts there with a report.
+    check(uc_mem_write(engine_.get(), layout::kReturnStub,
+                       std::string(layout::kPageSize, kHlt).data(), layout::kPageSize),
+          "filling the return stub");
+    install_hooks();
+}
+
+void Machine::map(uint32_t address, uint32_t size, uint32_t perms) {
+    check(uc_mem_map(engine_.get(), address, size, perms), "mapping guest memory");
+}
+
+// Pages shared by two segments get the permissions of both: the engine
+// protects whole pages. Mapped memory starts zeroed, which is the bss.
+void Machine::load(const ElfImage &image) {
+    std::map<uint32_t, uint32_t> pages;
+    for (const Segment &segment : image.segments()) {
+        const uint64_t end = layout::page_up(uint64_t{segment.vaddr} + segment.memsz);
+        for (uint64_t page = layout::page_down(segment.vaddr); page < end;
+             page += layout::kPageSize)
+            pages[static_cast<uint32_t>(page)] |= permissions(segment);
+    }
+    for (auto run = pages.begin(); run != pages.end();) {
+        auto next = std::next(run);
+        uint32_t size = layout::kPageSize;
+        while (next != pages.end() && next->first == run->first + size &&
+               next->second == run->second) {
+            size += layout::kPageSize;
+            ++next;
+        }
+        map(run->first, size, run->second);
+        run = next;
+    }
+    for (const Segment &segment : image.segments()) {
+        const auto bytes = image.contents(segment);
+        if (!bytes.empty())
+            check(uc_mem_write(engine_.get(), segment.vaddr, bytes.data(), bytes.size()),
+                  "loading a segment");
+    }
+}
+
+void Machine::install_hooks() {
+    uc_hook hook;
+    check(uc_hook_add(engine_.get(), &hook, UC_HOOK_INTR, reinterpret_cast<void *>(&on_interrupt),
+                      this, 1, 0),
+          "hooking interrupts");
+    check(uc_hook_add(engine_.get(), &hook, UC_HOOK_MEM_INVALID,
+                      reinterpret_cast<void *>(&on_invalid_memory), this, 1, 0),
+          "hooking bad accesses");
+    // A memory hook of any range makes the engine keep eip exact at every
+    // access; without one, a fault reports the start of its translated block.
+    // Page 0 is never mapped, so this one never fires.
+    check(uc_hook_add(engine_.get(), &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
+                      reinterpret_cast<void *>(&on_exact_eip), this, 0, 0),
+          "hooking page 0");
+    // Code hooks added after the first run are ignored until the translation
+    // cache is flushed, so counting is decided here, once.
+    if (options_.count_instructions || options_.instruction_limit != 0)
+        check(uc_hook_add(engine_.get(), &hook, UC_HOOK_CODE,
+                          reinterpret_cast<void *>(&on_instruction), this, 1, 0),
+              "hooking instructions");
+}
+
+uint32_t Machine::read_register(int reg) const {
+    uint32_t value = 0;
+    check(uc_reg_read(engine_.get(), reg, &value), "reading a register");
+    return value;
+}
+
+void Machine::write_register(int reg, uint32_t value) {
+    check(uc_reg_write(engine_.get(), reg, &value), "writing a register");
+}
+
+uint32_t Machine::eax() const {
+    return read_register(UC_X86_REG_EAX);
+}
+uint32_t Machine::edx() const {
+    return read_register(UC_X86_REG_EDX);
+}
+
+long double Machine::st0() const {
+    // ST0 is the top of the x87 stack (FP0 is the physical register 0); the
+    // 80-bit format is the host's long double too.
+    uint8_t raw[10] = {};
+    check(uc_reg_read(engine_.get(), UC_X86_REG_ST0, raw), "reading st(0)");
+    long double value = 0;
+    std::memcpy(&value, raw, sizeof raw);
+    return value;
+}
+
+void Machine::reset_cpu(uint32_t esp) {
+    for (const int reg : {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX,
+                          UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EBP})
+        write_register(reg, 0);
+    write_register(UC_X86_REG_ESP, esp);
+    write_register(UC_X86_REG_EFLAGS, kInitialEflags);
+    uint16_t control = kFpuControl, status = 0, tags = kFpuAllEmpty;
+    check(uc_reg_write(engine_.get(), UC_X86_REG_FPCW, &control), "setting the x87 control word");
+    check(uc_reg_write(engine_.get(), UC_X86_REG_FPSW, &status), "clearing the x87 status");
+    check(uc_reg_write(engine_.get(), UC_X86_REG_FPTAG, &tags), "emptying the x87 stack");
+}
+
+// argc at esp, then argv[0..argc-1], then a null pointer; the strings
+// themselves sit at the top of the stack.
+uint32_t Machine::build_initial_stack(const std::vector<std::string> &argv) {
+    uint64_t needed = 4 * (argv.size() + 2);
+    for (const std::string &arg : argv) needed += arg.size() + 1;
+    // Half the stack stays free for the program.
+    if (needed > layout::kStackSize / 2)
+        throw MachineError("arguments do not fit on the guest stack");
+
+    uint32_t top = layout::kStackTop;
+    std::vector<uint32_t> frame{static_cast<uint32_t>(argv.size())};
+    for (const std::string &arg : argv) {
+        top -= static_cast<uint32_t>(arg.size()) + 1;
+        check(uc_mem_write(engine_.get(), top, arg.c_str(), arg.size() + 1), "placing an argument");
+        frame.push_back(top);
+    }
+    frame.push_back(0);
+    const std::string bytes = words(frame);
+    const uint32_t esp = align_down(top - static_cast<uint32_t>(bytes.size()), 16);
+    check(uc_mem_write(engine_.get(), esp, bytes.data(), bytes.size()), "placing argv");
+    return esp;
+}
+
+RunResult Machine::run_program(const std::vector<std::string> &argv) {
+    reset_cpu(build_initial_stack(argv));
+    return run(entry_, 0);
+}
+
+RunResult Machine::call(uint32_t address, const std::vector<uint32_t> &args) {
+    // At the call the stack is 16-byte aligned, as the i386 ABI wants.
+    const std::string bytes = words(args);
+    const uint32_t base =
+        align_down(layout::kStackTop - layout::kPageSize - static_cast<uint32_t>(bytes.size()), 16);
+    const uint32_t esp = base - 4;
+    const std::string return_address = words({layout::kReturnStub});
+    check(uc_mem_write(engine_.get(), base, bytes.data(), bytes.size()), "placing call arguments");
+    check(uc_mem_write(engine_.get(), esp, return_address.data(), 4), "placing the return address");
+    reset_cpu(esp);
+    return run(address, layout::kReturnStub);
+}
+
+RunResult Machine::run(uint32_t start, uint64_t until) {
+    stop_.reset();
+    host_error_ = nullptr;
+    instructions_ = 0;
+    const uc_err error = uc_emu_start(engine_.get(), start, until, 0, 0);
+    if (host_error_) std::rethrow_exception(host_error_);
+    if (stop_) return *stop_;
+    return classify_stop(error, until);
+}
+
+// The engine stopped without one of our hooks asking it to.
+RunResult Machine::classify_stop(uc_err error, uint64_t until) {
+    const uint32_t eip = read_register(UC_X86_REG_EIP);
+    if (error == UC_ERR_INSN_INVALID)
+        return {RunResult::End::fault, 0, fault_report::invalid_instruction(eip)};
+    if (error == UC_ERR_OK && until != 0 && eip == until) return {RunResult::End::returned, 0, {}};
+    // unicorn ends the run quietly at hlt, leaving eip past it.
+    uint8_t previous = 0;
+    if (error == UC_ERR_OK && uc_mem_read(engine_.get(), eip - 1, &previous, 1) == UC_ERR_OK &&
+        previous == kHlt)
+        return {RunResult::End::fault, 0, fault_report::halt(eip - 1)};
+    return {RunResult::End::fault, 0, fault_report::stopped(eip)};
+}
+
+void Machine::stop_with(RunResult result) {
+    stop_ = std::move(result);
+    uc_emu_stop(engine_.get());
+}
+
+void Machine::on_interrupt(uc_engine *, uint32_t vector, void *self) {
+    Machine &machine = machine_of(self);
+    try {
+        if (vector == KIVOS_TRAP_VECTOR)
+            machine.handle_trap();
+        else
+            // Left alone, an exception would escalate into a double fault.
+            machine.stop_with(
+                {RunResult::End::fault, 0,
+                 fault_report::exception(vector, machine.read_register(UC_X86_REG_EIP))});
+    } catch (...) {
+        machine.host_error_ = std::current_exception();
+        uc_emu_stop(machine.engine_.get());
+    }
+}
+
+void Machine::handle_trap() {
+    TrapFrame frame{read_register(UC_X86_REG_EAX),
+                    {read_register(UC_X86_REG_EBX), read_register(UC_X86_REG_ECX),
+                     read_register(UC_X86_REG_EDX), read_register(UC_X86_REG_ESI),
+                     read_register(UC_X86_REG_EDI), read_register(UC_X86_REG_EBP)}};
+    const TrapOutcome outcome = kernel_.trap(frame, memory_);
+    write_register(UC_X86_REG_EAX, static_cast<uint32_t>(outcome.result));
+    if (outcome.exit_status) stop_with({RunResult::End::exited, *outcome.exit_status, {}});
+}
+
+bool Machine::on_invalid_memory(uc_engine *, uc_mem_type type, uint64_t address, int, int64_t,
+                                void *self) {
+    Machine &machine = machine_of(self);
+    try {
+        machine.stop_ = {
+            RunResult::End::fault, 0,
+            fault_report::memory(type, address, machine.read_register(UC_X86_REG_EIP))};
+    } catch (...) {
+        machine.host_error_ = std::current_exception();
+    }
+    return false;
+}
+
+void Machine::on_instruction(uc_engine *, uint64_t, uint32_t, void *self) {
+    Machine &machine = machine_of(self);
+    const uint64_t limit = machine.options_.instruction_limit;
+    // A stop requested here keeps this instruction from running.
+    if (limit != 0 && machine.instructions_ == limit && !machine.stop_)
+        machine.stop_with({RunResult::End::limit, 0, fault_report::limit(limit)});
+    else
+        ++machine.instructions_;
+}
+
+void Machine::on_exact_eip(uc_engine *, uc_mem_type, uint64_t, int, int64_t, void *) {}
+
+}  // namespace kivos::emu

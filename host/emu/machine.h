@@ -1,0 +1,78 @@
+// A kivos process on an emulated 32-bit x86: the image mapped at its
+// addresses, a stack, and every int 0x80 answered by the Kernel. Guest faults
+// end a run with a report; nothing the guest does reaches the host.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "emu/elf_image.h"
+#include "emu/engine.h"
+#include "emu/guest_memory.h"
+#include "emu/kernel.h"
+#include "emu/run_result.h"
+
+namespace kivos::emu {
+
+struct MachineOptions {
+    // Counting costs a hook on every instruction, so it is off unless asked for.
+    bool count_instructions = false;
+    // Stop a run after this many instructions (0: no limit); implies counting.
+    uint64_t instruction_limit = 0;
+};
+
+class Machine {
+  public:
+    Machine(const ElfImage &image, Kernel &kernel, MachineOptions options = {});
+    Machine(const Machine &) = delete;
+    Machine &operator=(const Machine &) = delete;
+
+    // Runs the image from its entry with argc and argv on the stack.
+    RunResult run_program(const std::vector<std::string> &argv);
+    // Calls the function at `address` cdecl, arguments pushed right to left;
+    // ends `returned` when it returns.
+    RunResult call(uint32_t address, const std::vector<uint32_t> &args);
+
+    uint32_t eax() const;
+    uint32_t edx() const;
+    long double st0() const;
+    // Instructions the last run executed, when counting.
+    uint64_t instructions() const { return instructions_; }
+
+    // Maps zero-filled guest memory; `perms` are UC_PROT_* bits. Throws MachineError.
+    void map(uint32_t address, uint32_t size, uint32_t perms);
+    const GuestMemory &memory() const { return memory_; }
+
+  private:
+    void load(const ElfImage &image);
+    void install_hooks();
+    void reset_cpu(uint32_t esp);
+    uint32_t build_initial_stack(const std::vector<std::string> &argv);
+    RunResult run(uint32_t start, uint64_t until);
+    RunResult classify_stop(uc_err error, uint64_t until);
+    uint32_t read_register(int reg) const;
+    void write_register(int reg, uint32_t value);
+    void stop_with(RunResult result);
+
+    static void on_interrupt(uc_engine *engine, uint32_t vector, void *self);
+    static bool on_invalid_memory(uc_engine *engine, uc_mem_type type, uint64_t address, int size,
+                                  int64_t value, void *self);
+    static void on_instruction(uc_engine *engine, uint64_t address, uint32_t size, void *self);
+    static void on_exact_eip(uc_engine *engine, uc_mem_type type, uint64_t address, int size,
+                             int64_t value, void *self);
+    void handle_trap();
+
+    Engine engine_;
+    GuestMemory memory_;
+    Kernel &kernel_;
+    MachineOptions options_;
+    uint32_t entry_;
+    uint64_t instructions_ = 0;
+    std::optional<RunResult> stop_;
+    std::exception_ptr host_error_;
+};
+
+}  // namespace kivos::emu

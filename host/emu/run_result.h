@@ -1,0 +1,21 @@
+// How a run of the machine ended.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kivos::emu {
+
+struct RunResult {
+    enum class End {
+        exited,    // the guest called _exit; `status` holds its status
+        returned,  // a call made from the host returned
+        fault,     // the guest faulted; `message` is the one-line report
+        limit,     // the instruction limit stopped it; `message` says so
+    };
+    End end;
+    int32_t status = 0;
+    std::string message;
+};
+
+}  // namespace kivos::emu

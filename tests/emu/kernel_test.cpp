@@ -1,0 +1,360 @@
+// The kernel's calls as a guest sees them: console, files, folders, the
+// sandbox's walls, injected faults and the trace.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "probe.h"
+
+namespace kivos::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+enum : uint32_t {
+    kWrite = 1,
+    kExit = 2,
+    kRead = 3,
+    kOpen = 4,
+    kClose = 5,
+    kGetkey = 6,
+    kWritefile = 21,
+    kUsleep = 22,
+    kMkdir = 49,
+    kUnlink = 50,
+    kRmdir = 51,
+    kGetcwd = 52,
+    kChdir = 95,
+    kMmap = 98,
+    kLseek = 110,
+};
+constexpr uint32_t kCreate = 0x40;
+constexpr uint32_t kTruncate = 0x200;
+
+std::string contents(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void put(const fs::path &path, const std::string &text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", value);
+    return text;
+}
+
+TEST(Kernel, ConsoleWritesOnlyDescriptorOneAndChecksTheBuffer) {
+    Guest g(probe_options());
+    const uint32_t text = g.place("hello");
+    const uint32_t edge = g.place_at_edge("tail");
+    put(g.root() / "data.txt", "x");
+    ASSERT_EQ(sys(g, kOpen, {g.place_string("data.txt"), 0}), 3);
+    struct Case {
+        uint32_t fd, buf, count;
+        int32_t result;
+    };
+    for (const Case &c : std::vector<Case>{{1, text, 5, 5},
+                                           {1, text, 0, 0},
+                                           {2, text, 5, -9},
+                                           {0, text, 5, -9},
+                                           {3, text, 5, -9},
+                                           {7, text, 5, -9},
+                                           {1, 0x10, 5, -14},
+                                           {1, edge, 5, -14},
+                                           {1, edge, 4, 4}}) {
+        SCOPED_TRACE(std::to_string(c.fd) + " " + hex(c.buf) + " " + std::to_string(c.count));
+        EXPECT_EQ(sys(g, kWrite, {c.fd, c.buf, c.count}), c.result);
+    }
+    EXPECT_EQ(g.console(), "hellotail");
+}
+
+TEST(Kernel, ReadsStandardInputAndKeys) {
+    Guest g(probe_options());
+    const uint32_t buf = g.reserve(8, '.');
+    g.set_stdin("abc");
+    EXPECT_EQ(sys(g, kRead, {0, 0x10, 2}), -14);
+    EXPECT_EQ(sys(g, kRead, {0, buf, 2}), 2) << "a bad buffer consumed nothing";
+    EXPECT_EQ(sys(g, kRead, {0, buf + 2, 8}), 1);
+    EXPECT_EQ(sys(g, kRead, {0, buf, 8}), 0);
+    EXPECT_EQ(g.read(buf, 4), "abc.");
+    EXPECT_EQ(sys(g, kRead, {1, buf, 8}), -9);
+    EXPECT_EQ(sys(g, kRead, {5, buf, 8}), -9);
+
+    g.set_stdin(std::string("x\xff", 2));
+    EXPECT_EQ(sys(g, kGetkey), 'x');
+    EXPECT_EQ(sys(g, kGetkey), 0xff);
+    EXPECT_EQ(sys(g, kGetkey), -1);
+}
+
+TEST(Kernel, OpensReadsSeeksAndClosesFiles) {
+    Guest g(probe_options());
+    put(g.root() / "data.txt", "0123456789");
+    fs::create_directory(g.root() / "folder");
+    const uint32_t data = g.place_string("data.txt");
+    const uint32_t buf = g.reserve(16);
+
+    EXPECT_EQ(sys(g, kOpen, {data, 0}), 3);
+    EXPECT_EQ(sys(g, kOpen, {g.place_string("/data.txt"), 0}), 4);
+    EXPECT_EQ(sys(g, kClose, {3}), 0);
+    EXPECT_EQ(sys(g, kClose, {3}), -9);
+    EXPECT_EQ(sys(g, kOpen, {data, 0}), 3) << "the lowest free descriptor";
+    EXPECT_EQ(sys(g, kRead, {4, buf, 4}), 4);
+    EXPECT_EQ(g.read(buf, 4), "0123");
+
+    struct Seek {
+        uint32_t fd;
+        int32_t offset;
+        uint32_t whence;
+        int32_t result;
+    };
+    for (const Seek &s : std::vector<Seek>{{4, 2, 1, 6},
+                                           {4, -3, 2, 7},
+                                           {4, 0, 0, 0},
+                                           {4, 100, 0, 100},
+                                           {4, -1, 0, -22},
+                                           {4, -200, 1, -22},
+                                           {4, 0, 3, -22},
+                                           {9, 0, 0, -9},
+                                           {0, 0, 0, -29},
+                                           {1, 0, 1, -29},
+                                           {4, 0x7fffffff, 1, -75}}) {
+        SCOPED_TRACE(std::to_string(s.fd) + " " + std::to_string(s.offset) + " " +
+                     std::to_string(s.whence));
+        EXPECT_EQ(sys(g, kLseek, {s.fd, static_cast<uint32_t>(s.offset), s.whence}), s.result);
+    }
+    EXPECT_EQ(sys(g, kLseek, {4, 8, 0}), 8);
+    EXPECT_EQ(sys(g, kRead, {4, buf, 16}), 2);
+    EXPECT_EQ(g.read(buf, 2), "89");
+    EXPECT_EQ(sys(g, kRead, {4, buf, 16}), 0);
+
+    struct Open {
+        const char *path;
+        uint32_t flags;
+        int32_t result;
+    };
+    for (const Open &o : std::vector<Open>{{"missing", 0, -2},
+                                           {"", 0, -2},
+                                           {"data.txt", 0x1000, -22},
+                                           {"data.txt", 3, -22},
+                                           {"folder", 0, -21},
+                                           {"data.txt/x", 0, -20},
+                                           {"missing/new", kCreate, -2}}) {
+        SCOPED_TRACE(o.path);
+        EXPECT_EQ(sys(g, kOpen, {g.place_string(o.path), o.flags}), o.result);
+    }
+    EXPECT_EQ(sys(g, kOpen, {0x10, 0}), -14);
+    EXPECT_EQ(sys(g, kOpen, {g.place_at_edge("data.txt"), 0}), -14) << "no NUL before the edge";
+    EXPECT_EQ(sys(g, kOpen, {g.place_string(std::string(5000, 'a')), 0}), -36);
+
+    const int32_t created = sys(g, kOpen, {g.place_string("new.txt"), kCreate | 1, kCreate | 1});
+    EXPECT_EQ(created, 5);
+    EXPECT_TRUE(fs::exists(g.root() / "new.txt"));
+    EXPECT_EQ(sys(g, kWrite, {static_cast<uint32_t>(created), buf, 1}), -9)
+        << "files are read-only";
+    EXPECT_GE(sys(g, kOpen, {data, kTruncate}), 0);
+    EXPECT_EQ(fs::file_size(g.root() / "data.txt"), 0u);
+}
+
+TEST(Kernel, WritesWholeFilesAndManagesFolders) {
+    Guest g(probe_options());
+    const uint32_t text = g.place("hello");
+    const auto call = [&](uint32_t number, const std::string &path,
+                          std::vector<uint32_t> more = {}) {
+        more.insert(more.begin(), g.place_string(path));
+        return sys(g, number, more);
+    };
+    struct Step {
+        uint32_t number;
+        const char *path;
+        std::vector<uint32_t> more;
+        int32_t result;
+    };
+    for (const Step &s : std::vector<Step>{
+             {kWritefile, "out/x.txt", {text, 5}, -2},
+             {kMkdir, "out", {}, 0},
+             {kMkdir, "out", {}, -17},
+             {kMkdir, "out/", {}, -17},
+             {kWritefile, "out/x.txt", {text, 5}, 5},
+             {kWritefile, "/out/y.txt", {text, 2}, 2},
+             {kWritefile, "out/y.txt", {0x10, 2}, -14},
+             {kWritefile, "out", {text, 2}, -21},
+             {kUnlink, "out", {}, -21},
+             {kRmdir, "out", {}, -39},
+             {kUnlink, "out/x.txt", {}, 0},
+             {kUnlink, "out/x.txt", {}, -2},
+             {kRmdir, "out/y.txt", {}, -20},
+             {kUnlink, "out/y.txt", {}, 0},
+             {kRmdir, "out", {}, 0},
+             {kRmdir, "missing", {}, -2},
+             {kUnlink, ".", {}, -22},
+             {kMkdir, "..", {}, -22},
+             {kRmdir, "/", {}, -22},
+             {kMkdir, "", {}, -2},
+             {kWritefile, "empty", {text, 0}, 0},
+         }) {
+        SCOPED_TRACE(std::to_string(s.number) + " " + s.path);
+        EXPECT_EQ(call(s.number, s.path, s.more), s.result);
+    }
+    EXPECT_EQ(contents(g.root() / "empty"), "");
+    EXPECT_EQ(call(kWritefile, "f", {text, 5}), 5);
+    EXPECT_EQ(call(kWritefile, "f", {text, 2}), 2);
+    EXPECT_EQ(contents(g.root() / "f"), "he") << "writefile truncates";
+}
+
+TEST(Kernel, KeepsACurrentFolderInsideTheRoot) {
+    Guest g(probe_options());
+    const uint32_t buf = g.reserve(64, '.');
+    const auto cwd = [&] {
+        const int32_t n = sys(g, kGetcwd, {buf, 64});
+        return n < 0 ? std::to_string(n) : g.read(buf, static_cast<size_t>(n));
+    };
+    const auto chdir = [&](const std::string &path) {
+        return sys(g, kChdir, {g.place_string(path)});
+    };
+    EXPECT_EQ(cwd(), std::string("/\0", 2));
+    fs::create_directories(g.root() / "a" / "b");
+    put(g.root() / "file", "");
+    fs::create_directory_symlink("a/b", g.root() / "short");
+
+    EXPECT_EQ(chdir("a/b"), 0);
+    EXPECT_EQ(cwd(), std::string("/a/b\0", 5));
+    EXPECT_EQ(sys(g, kGetcwd, {buf, 5}), 5);
+    EXPECT_EQ(sys(g, kGetcwd, {buf, 4}), -34);
+    EXPECT_EQ(sys(g, kGetcwd, {0x10, 64}), -14);
+    EXPECT_EQ(chdir(".."), 0);
+    EXPECT_EQ(cwd(), std::string("/a\0", 3));
+    EXPECT_EQ(sys(g, kWritefile, {g.place_string("rel"), buf, 1}), 1);
+    EXPECT_TRUE(fs::exists(g.root() / "a" / "rel")) << "relative paths start at the current folder";
+    EXPECT_EQ(sys(g, kOpen, {g.place_string("/file"), 0}), 3) << "absolute paths start at the root";
+    EXPECT_EQ(chdir("/short"), 0);
+    EXPECT_EQ(cwd(), std::string("/a/b\0", 5)) << "links resolve to where they lead";
+    EXPECT_EQ(chdir("../../.."), 0);
+    EXPECT_EQ(cwd(), std::string("/\0", 2)) << "nothing above the root";
+    EXPECT_EQ(chdir("missing"), -2);
+    EXPECT_EQ(chdir("file"), -20);
+    EXPECT_EQ(chdir(""), -2);
+}
+
+TEST(Kernel, NoPathOrLinkLeavesTheRoot) {
+    TempFolder outside;
+    put(outside.path() / "secret", "keep");
+    Guest g(probe_options());
+    fs::create_directory_symlink(outside.path(), g.root() / "link");
+    fs::create_symlink(outside.path() / "secret", g.root() / "evil");
+    fs::create_directory_symlink("../../../../../../..", g.root() / "up");
+    fs::create_symlink("/proc/self/root", g.root() / "magic");
+    const std::string up_to_outside = "up" + outside.path().string();
+    const uint32_t text = g.place("gotcha");
+
+    struct Attempt {
+        uint32_t number;
+        std::string path;
+        std::vector<uint32_t> more;
+    };
+    const std::vector<Attempt> attempts = {
+        {kOpen, "../secret", {0}},
+        {kOpen, outside.path().string() + "/secret", {0}},
+        {kOpen, "link/secret", {0}},
+        {kOpen, up_to_outside + "/secret", {0}},
+        {kOpen, "evil", {0}},
+        {kOpen, "magic" + outside.path().string() + "/secret", {0}},
+        {kOpen, "link/made", {kCreate}},
+        {kWritefile, "link/secret", {text, 6}},
+        {kWritefile, "evil", {text, 6}},
+        {kWritefile, up_to_outside + "/made", {text, 6}},
+        {kMkdir, "link/made", {}},
+        {kUnlink, "link/secret", {}},
+        {kUnlink, up_to_outside + "/secret", {}},
+        {kRmdir, "/../../" + outside.path().string(), {}},
+        {kChdir, "link", {}},
+    };
+    for (const Attempt &a : attempts) {
+        SCOPED_TRACE(std::to_string(a.number) + " " + a.path);
+        std::vector<uint32_t> registers = a.more;
+        registers.insert(registers.begin(), g.place_string(a.path));
+        EXPECT_LT(sys(g, a.number, registers), 0);
+    }
+    EXPECT_EQ(contents(outside.path() / "secret"), "keep");
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside.path()), fs::directory_iterator()), 1);
+    EXPECT_EQ(sys(g, kUnlink, {g.place_string("link")}), 0) << "a link itself may go";
+    EXPECT_TRUE(fs::exists(outside.path() / "secret"));
+}
+
+TEST(Kernel, InjectedFaultsShortenTransfersAndFailChosenCalls) {
+    Guest g(probe_options());
+    const uint32_t text = g.place("0123456789");
+    const uint32_t buf = g.reserve(16);
+    g.faults().cap_write(3);
+    g.faults().cap_read(2);
+    g.faults().fail_nth(kWrite, 2, -5);
+    g.faults().fail_nth(kWrite, 4, 0);
+    g.faults().fail_nth(kOpen, 1, -24);
+    g.set_stdin("abcdef");
+    EXPECT_EQ(sys(g, kWrite, {1, text, 10}), 3);
+    EXPECT_EQ(sys(g, kWrite, {1, text, 10}), -5);
+    EXPECT_EQ(sys(g, kWrite, {1, text + 3, 1}), 1);
+    EXPECT_EQ(sys(g, kWrite, {1, text, 10}), 0);
+    EXPECT_EQ(g.console(), "0123") << "a failed call does nothing";
+    EXPECT_EQ(sys(g, kRead, {0, buf, 16}), 2);
+    put(g.root() / "f", "");
+    EXPECT_EQ(sys(g, kOpen, {g.place_string("f"), 0}), -24);
+    EXPECT_EQ(sys(g, kOpen, {g.place_string("f"), 0}), 3);
+    EXPECT_EQ(g.trace()[1].result, -5) << "the trace shows the injected result";
+    EXPECT_EQ(g.trace()[1].line.substr(g.trace()[1].line.size() - 5), " = -5");
+}
+
+TEST(Kernel, SleepsOnAVirtualClock) {
+    Guest g(probe_options());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(sys(g, kUsleep, {0xffffffff}), 0);
+    EXPECT_EQ(sys(g, kUsleep, {1}), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(g.kernel().virtual_microseconds(), 0x100000000u) << "microseconds are unsigned";
+}
+
+TEST(Kernel, TracesEveryTrapLikeStrace) {
+    Guest g(probe_options());
+    const uint32_t text = g.place("hi");
+    const uint32_t odd = g.place_string("a\"b\\\n\x01");
+    const uint32_t long_path = g.place_string(std::string(60, 'x'));
+    struct Case {
+        uint32_t number;
+        std::vector<uint32_t> registers;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {kWrite, {1, text, 2}, "write(1, " + hex(text) + ", 2) = 2"},
+        {kWrite, {0xffffffff, 0, 0xffffffff}, "write(-1, NULL, 4294967295) = -9"},
+        {kOpen, {odd, 0, 0}, "open(\"a\\\"b\\\\\\n\\x01\", 0x0, 0x0) = -2"},
+        {kOpen, {long_path, 0, 0}, "open(\"" + std::string(48, 'x') + "\"..., 0x0, 0x0) = -2"},
+        {kMkdir, {0x10}, "mkdir(0x10) = -14"},
+        {kLseek, {3, 0xfffffffe, 1}, "lseek(3, -2, 1) = -9"},
+        {kUsleep, {0xffffffff}, "usleep(4294967295) = 0"},
+        {kGetcwd, {0, 0}, "getcwd(NULL, 0) = -34"},
+        {kMmap, {0, 4096, 3, 0x22, 0xffffffff, 0}, "mmap(NULL, 4096, 0x3, 0x22, -1, 0) = -38"},
+        {77, {1, 2, 3, 4, 5, 6}, "syscall_77(0x1, 0x2, 0x3, 0x4, 0x5, 0x6) = -38"},
+        {kExit, {0xffffffff}, "_exit(-1)"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        g.clear_trace();
+        sys(g, c.number, c.registers);
+        ASSERT_EQ(g.trace().size(), 1u);
+        EXPECT_EQ(g.trace()[0].number, c.number);
+        EXPECT_EQ(g.trace()[0].line, c.line);
+    }
+    EXPECT_EQ(g.exit_status(), -1);
+    EXPECT_FALSE(g.trace()[0].returned);
+}
+
+}  // namespace
+}  // namespace kivos::test

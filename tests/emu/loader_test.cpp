@@ -1,0 +1,161 @@
+// The loader refuses every image it cannot run, with one clear line, and
+// never reads outside the file.
+#include <gtest/gtest.h>
+
+#include <elf.h>
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "emu/elf_image.h"
+#include "emu/errors.h"
+
+namespace kivos::emu {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes probe_bytes() {
+    std::ifstream in(KIVOS_PROBE_IMAGE, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void put16(Bytes &b, size_t at, uint16_t v) {
+    std::memcpy(&b[at], &v, 2);
+}
+void put32(Bytes &b, size_t at, uint32_t v) {
+    std::memcpy(&b[at], &v, 4);
+}
+uint32_t get32(const Bytes &b, size_t at) {
+    uint32_t v;
+    std::memcpy(&v, &b[at], 4);
+    return v;
+}
+
+// Field `field` of program header `index` (the probe has text, rodata, data+bss).
+size_t phdr(const Bytes &b, size_t index, size_t field) {
+    return get32(b, offsetof(Elf32_Ehdr, e_phoff)) + index * sizeof(Elf32_Phdr) + field;
+}
+
+size_t shdr(const Bytes &b, size_t index, size_t field) {
+    return get32(b, offsetof(Elf32_Ehdr, e_shoff)) + index * sizeof(Elf32_Shdr) + field;
+}
+
+std::string refusal(const Bytes &bytes) {
+    try {
+        ElfImage image{ElfFile(bytes)};
+    } catch (const ImageError &error) {
+        return error.what();
+    }
+    return "accepted";
+}
+
+TEST(Loader, AcceptsTheProbeWithItsSegmentsAndSymbols) {
+    const ElfImage image{ElfFile(probe_bytes())};
+    ASSERT_EQ(image.segments().size(), 3u);
+    const Segment &data = image.segments()[2];
+    EXPECT_TRUE(data.writable && !data.executable);
+    EXPECT_LT(data.filesz, data.memsz) << "data and bss share the last segment";
+    EXPECT_EQ(image.entry(), image.file().symbol("_start")->value);
+    EXPECT_EQ(image.file().section(".bss")->type, uint32_t{SHT_NOBITS});
+    EXPECT_TRUE(image.file().symbol("trap").has_value());
+    EXPECT_FALSE(image.file().symbol("no_such_symbol").has_value());
+}
+
+TEST(Loader, RefusesDamagedImagesWithOneLine) {
+    struct Case {
+        const char *label;
+        std::function<void(Bytes &)> damage;
+        const char *reason;
+    };
+    const std::vector<Case> cases = {
+        {"empty file", [](Bytes &b) { b.clear(); }, "not an ELF file"},
+        {"not ELF", [](Bytes &b) { b[1] = 'X'; }, "not an ELF file"},
+        {"64-bit", [](Bytes &b) { b[EI_CLASS] = ELFCLASS64; }, "64-bit"},
+        {"big-endian", [](Bytes &b) { b[EI_DATA] = ELFDATA2MSB; }, "little-endian"},
+        {"header cut short", [](Bytes &b) { b.resize(40); }, "truncated ELF header"},
+        {"x86-64 machine", [](Bytes &b) { put16(b, offsetof(Elf32_Ehdr, e_machine), EM_X86_64); },
+         "not an i386 image"},
+        {"shared object", [](Bytes &b) { put16(b, offsetof(Elf32_Ehdr, e_type), ET_DYN); },
+         "not a static executable"},
+        {"relocatable", [](Bytes &b) { put16(b, offsetof(Elf32_Ehdr, e_type), ET_REL); },
+         "not a static executable"},
+        {"file cut in the middle", [](Bytes &b) { b.resize(b.size() / 2); }, "outside the file"},
+        {"program headers past the end",
+         [](Bytes &b) { put16(b, offsetof(Elf32_Ehdr, e_phnum), 0xffff); },
+         "program headers lie outside the file"},
+        {"segment past the end",
+         [](Bytes &b) { put32(b, phdr(b, 0, offsetof(Elf32_Phdr, p_filesz)), 0x100000); },
+         "outside the file"},
+        {"segment offset wraps",
+         [](Bytes &b) { put32(b, phdr(b, 0, offsetof(Elf32_Phdr, p_offset)), 0xfffffff0); },
+         "outside the file"},
+        {"file part larger than memory",
+         [](Bytes &b) { put32(b, phdr(b, 2, offsetof(Elf32_Phdr, p_memsz)), 1); },
+         "more file bytes than memory"},
+        {"interpreter",
+         [](Bytes &b) { put32(b, phdr(b, 1, offsetof(Elf32_Phdr, p_type)), PT_INTERP); },
+         "dynamically linked"},
+        {"dynamic section",
+         [](Bytes &b) { put32(b, phdr(b, 1, offsetof(Elf32_Phdr, p_type)), PT_DYNAMIC); },
+         "dynamically linked"},
+        {"segment in page 0",
+         [](Bytes &b) { put32(b, phdr(b, 1, offsetof(Elf32_Phdr, p_vaddr)), 0x100); },
+         "touches page 0"},
+        {"segment on the stack",
+         [](Bytes &b) { put32(b, phdr(b, 1, offsetof(Elf32_Phdr, p_vaddr)), 0xbff00000); },
+         "stack area"},
+        {"segment wrapping the address space",
+         [](Bytes &b) { put32(b, phdr(b, 1, offsetof(Elf32_Phdr, p_vaddr)), 0xfffff000); },
+         "stack area"},
+        {"overlapping segments",
+         [](Bytes &b) { put32(b, phdr(b, 1, offsetof(Elf32_Phdr, p_vaddr)), 0x400100); },
+         "overlaps"},
+        {"absurd size",
+         [](Bytes &b) { put32(b, phdr(b, 2, offsetof(Elf32_Phdr, p_memsz)), 0x40000000); },
+         "absurdly large"},
+        {"entry outside the text",
+         [](Bytes &b) { put32(b, offsetof(Elf32_Ehdr, e_entry), 0x401000); },
+         "not in an executable segment"},
+        {"no loadable segment",
+         [](Bytes &b) {
+             for (size_t i = 0; i < 3; ++i)
+                 put32(b, phdr(b, i, offsetof(Elf32_Phdr, p_type)), PT_NULL);
+         },
+         "no loadable segment"},
+        {"section headers past the end",
+         [](Bytes &b) { put16(b, offsetof(Elf32_Ehdr, e_shnum), 0x7fff); },
+         "section headers lie outside the file"},
+        {"section past the end",
+         [](Bytes &b) { put32(b, shdr(b, 5, offsetof(Elf32_Shdr, sh_size)), 0x7fffffff); },
+         "lies outside the file"},
+        {"section names out of range",
+         [](Bytes &b) { put16(b, offsetof(Elf32_Ehdr, e_shstrndx), 99); }, "section name table"},
+        {"name index past its table",
+         [](Bytes &b) { put32(b, shdr(b, 1, offsetof(Elf32_Shdr, sh_name)), 0x10000); },
+         "out of its string table"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Bytes bytes = probe_bytes();
+        ASSERT_EQ(refusal(bytes), "accepted");
+        c.damage(bytes);
+        const std::string reason = refusal(bytes);
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+        EXPECT_EQ(reason.find('\n'), std::string::npos);
+    }
+}
+
+TEST(Loader, NamesFilesItCannotRead) {
+    for (const char *path : {"/no/such/image", "/"}) {
+        SCOPED_TRACE(path);
+        EXPECT_THROW(ElfImage::load(path), ImageError);
+    }
+}
+
+}  // namespace
+}  // namespace kivos::emu

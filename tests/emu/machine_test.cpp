@@ -1,0 +1,155 @@
+// The CPU side of the machine: loading, calls, the x87 state, and guest
+// faults that end a run with a report instead of harming the host.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "probe.h"
+
+namespace kivos::test {
+namespace {
+
+// The eip a fault report names.
+uint32_t reported_eip(const std::string &report) {
+    unsigned eip = 0;
+    const size_t at = report.rfind("at eip 0x");
+    if (at != std::string::npos) std::sscanf(report.c_str() + at, "at eip 0x%x", &eip);
+    return eip;
+}
+
+TEST(Machine, GuestFaultsAreReportedWithTheFaultingInstruction) {
+    struct Case {
+        const char *function;
+        std::vector<uint32_t> args;
+        std::string report;       // start of the report, up to " at eip"
+        std::string instruction;  // the bytes at the reported eip
+    };
+    Guest g(probe_options());
+    const uint32_t text = g.symbol("trap");
+    const uint32_t data = g.symbol("data_word");
+    const std::vector<Case> cases = {
+        {"read_at", {0x10}, "guest fault: read from unmapped address 0x00000010", "\x8b\x00"},
+        {"write_at", {0x10, 1}, "guest fault: write to unmapped address 0x00000010", ""},
+        {"write_at",
+         {text, 1},
+         "guest fault: write to read-only address 0x" +
+             [&] {
+                 char hex[16];
+                 std::snprintf(hex, sizeof hex, "%08x", text);
+                 return std::string(hex);
+             }(),
+         ""},
+        {"divide", {1, 0}, "guest fault: divide error", ""},
+        {"halt", {}, "guest fault: hlt", "\xf4"},
+        {"bad_instruction", {}, "guest fault: invalid instruction", "\x0f\x0b"},
+        {"interrupt_0x21", {}, "guest fault: interrupt 0x21", ""},
+        {"jump_to", {0x10}, "guest fault: fetch from unmapped address 0x00000010", ""},
+        {"jump_to", {data}, "guest fault: fetch from non-executable address", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.report);
+        try {
+            g.call(c.function, c.args);
+            ADD_FAILURE() << "no fault";
+        } catch (const GuestFault &fault) {
+            const std::string report = fault.what();
+            EXPECT_EQ(report.rfind(c.report, 0), 0u) << report;
+            EXPECT_NE(report.find(" at eip 0x"), std::string::npos) << report;
+            if (!c.instruction.empty()) {
+                EXPECT_EQ(g.read(reported_eip(report), c.instruction.size()), c.instruction)
+                    << report;
+            }
+        }
+        // The same machine carries on after a fault.
+        EXPECT_EQ(g.call("fpu_control"), 0x37fu);
+    }
+}
+
+TEST(Machine, StartsEachCallInTheResetState) {
+    Guest g(probe_options());
+    for (int i = 0; i < 12; ++i) {
+        // Each long double result stays on the x87 stack; without a reset the
+        // ninth call would overflow it.
+        EXPECT_EQ(g.call_x87("third"), 1.0L / 3) << "call " << i;
+    }
+    EXPECT_EQ(g.call("fpu_control"), 0x37fu) << "extended precision, exceptions masked";
+    const uint32_t flags = g.call("eflags");
+    EXPECT_EQ(flags & 0x400u, 0u) << "direction flag clear";
+    EXPECT_EQ(flags & 0x2u, 0x2u);
+    EXPECT_EQ(g.call64("multiply64", {0x00000001, 0x00000001, 3}), 0x0000000300000003u);
+    std::vector<uint32_t> args = words64(0xfffffffffffffffful);
+    args.push_back(2);
+    EXPECT_EQ(g.call64("multiply64", args), 0xfffffffffffffffeu);
+}
+
+TEST(Machine, LoadsDataAndZeroesTheBss) {
+    Guest g(probe_options());
+    EXPECT_EQ(g.read32(g.symbol("data_word")), 0x1234567u);
+    // The file goes on past the data with the symbol table: a loader copying
+    // whole pages would leave those bytes in the bss.
+    EXPECT_EQ(g.call("bss_bits"), 0u);
+    g.call("set_bss", {8191, 5});
+    EXPECT_EQ(g.call("bss_bits"), 5u);
+}
+
+TEST(Machine, EdgePlacementEndsAtAnUnmappedPage) {
+    Guest g(probe_options());
+    const uint32_t at = g.place_at_edge("abcd");
+    EXPECT_EQ(g.call("read_at", {at}), 0x64636261u);
+    EXPECT_THROW(g.call("read_at", {at + 1}), GuestFault);
+    const uint32_t next = g.place_at_edge(std::string(5000, 'x'));
+    EXPECT_EQ(g.read(next, 5000), std::string(5000, 'x'));
+    EXPECT_NE(next & ~0xfffu, at & ~0xfffu);
+}
+
+TEST(Machine, CountsInstructionsOnlyWhenAskedAndStopsAtTheLimit) {
+    GuestOptions counting = probe_options();
+    counting.count_instructions = true;
+    Guest g(counting);
+    std::vector<uint64_t> counts;
+    for (uint32_t n : {0u, 100u, 200u}) {
+        g.call("count_down", {n});
+        counts.push_back(g.instructions());
+    }
+    EXPECT_GT(counts[0], 0u);
+    EXPECT_GE(counts[1] - counts[0], 200u) << "at least a decrement and a branch per round";
+    EXPECT_EQ(counts[2] - counts[1], counts[1] - counts[0]);
+
+    Guest quiet(probe_options());
+    quiet.call("count_down", {100});
+    EXPECT_EQ(quiet.instructions(), 0u);
+
+    GuestOptions limited = probe_options();
+    limited.instruction_limit = 5000;
+    Guest l(limited);
+    try {
+        l.call("spin");
+        ADD_FAILURE() << "spin returned";
+    } catch (const GuestFault &fault) {
+        EXPECT_STREQ(fault.what(), "instruction limit of 5000 reached");
+    }
+    EXPECT_EQ(l.instructions(), 5000u);
+    EXPECT_EQ(l.call("count_down", {10}), 0u) << "a short call stays under the limit";
+    const RunResult result = l.run_program({"probe", "spin"});
+    EXPECT_EQ(result.end, RunResult::End::limit);
+}
+
+TEST(Machine, RunsProgramsWithTheirArguments) {
+    Guest g(probe_options());
+    const RunResult result = g.run_program({"name as given", "-x", "", "--trace"});
+    EXPECT_EQ(result.end, RunResult::End::exited);
+    EXPECT_EQ(g.exit_status(), 0);
+    EXPECT_EQ(g.console(), "name as given\n-x\n\n--trace\n");
+
+    Guest h(probe_options());
+    EXPECT_EQ(h.run_program({"probe", "exit", "300"}).status, 300);
+    EXPECT_EQ(h.trace().back().line, "_exit(300)");
+    const RunResult fault = h.run_program({"probe", "fault"});
+    EXPECT_EQ(fault.end, RunResult::End::fault);
+    EXPECT_NE(fault.message.find("read from unmapped address 0x00000010"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kivos::test

@@ -1,0 +1,182 @@
+#include "harness/guest.h"
+
+#include <unicorn/unicorn.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace kivos::test {
+namespace {
+
+constexpr uint32_t kPage = 4096;
+constexpr uint32_t kScratchBase = 0x20000000;
+constexpr uint32_t kScratchSize = 16u << 20;
+constexpr uint32_t kEdgeBase = 0x30000000;
+constexpr uint32_t kAlignment = 16;
+constexpr uint32_t kLongestString = 1u << 20;
+
+std::string le32(uint32_t value) {
+    std::string bytes(4, '\0');
+    std::memcpy(bytes.data(), &value, 4);
+    return bytes;
+}
+
+void check_memory(int32_t error, uint32_t address) {
+    if (error != 0)
+        throw std::runtime_error("guest address " + std::to_string(address) + " is not usable (" +
+                                 std::to_string(error) + ")");
+}
+
+}  // namespace
+
+std::vector<uint32_t> words64(uint64_t value) {
+    return {static_cast<uint32_t>(value), static_cast<uint32_t>(value >> 32)};
+}
+
+TempFolder::TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kivos-guest-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot create a sandbox folder");
+    path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+Guest::Guest() : Guest(GuestOptions{}) {}
+
+Guest::Guest(GuestOptions options)
+    : options_(std::move(options)),
+      image_(emu::ElfImage::load(options_.image)),
+      next_edge_(kEdgeBase) {
+    kernel_ = std::make_unique<emu::Kernel>(
+        emu::KernelOptions{.root = sandbox_.path(), .real_sleep = false});
+    kernel_->console().capture();
+    kernel_->input().provide("");
+    machine_ = std::make_unique<emu::Machine>(
+        image_, *kernel_,
+        emu::MachineOptions{.count_instructions = options_.count_instructions,
+                            .instruction_limit = options_.instruction_limit});
+    machine_->map(kScratchBase, kScratchSize, UC_PROT_READ | UC_PROT_WRITE);
+}
+
+uint32_t Guest::symbol(std::string_view name) const {
+    const auto found = image_.file().symbol(name);
+    if (!found) throw std::runtime_error("the image has no symbol " + std::string(name));
+    return found->value;
+}
+
+void Guest::run_call(std::string_view function, const std::vector<uint32_t> &args) {
+    const RunResult result = machine_->call(symbol(function), args);
+    switch (result.end) {
+        case RunResult::End::returned:
+            return;
+        case RunResult::End::exited:
+            exit_status_ = result.status;
+            return;
+        case RunResult::End::fault:
+        case RunResult::End::limit:
+            throw GuestFault(result.message);
+    }
+}
+
+uint32_t Guest::call(std::string_view function, std::vector<uint32_t> args) {
+    run_call(function, args);
+    return machine_->eax();
+}
+
+uint64_t Guest::call64(std::string_view function, std::vector<uint32_t> args) {
+    run_call(function, args);
+    return uint64_t{machine_->edx()} << 32 | machine_->eax();
+}
+
+long double Guest::call_x87(std::string_view function, std::vector<uint32_t> args) {
+    run_call(function, args);
+    return machine_->st0();
+}
+
+RunResult Guest::run_program(std::vector<std::string> argv) {
+    RunResult result = machine_->run_program(argv);
+    if (result.end == RunResult::End::exited) exit_status_ = result.status;
+    return result;
+}
+
+uint32_t Guest::reserve(size_t n, uint8_t fill) {
+    const uint32_t start = (scratch_used_ + kAlignment - 1) & ~(kAlignment - 1);
+    if (n > kScratchSize - start) throw std::runtime_error("scratch memory exhausted");
+    scratch_used_ = start + static_cast<uint32_t>(n);
+    const uint32_t address = kScratchBase + start;
+    write(address, std::string(n, static_cast<char>(fill)));
+    return address;
+}
+
+uint32_t Guest::place(std::string_view bytes) {
+    const uint32_t address = reserve(bytes.size());
+    write(address, bytes);
+    return address;
+}
+
+uint32_t Guest::place_string(std::string_view s) {
+    return place(std::string(s) + '\0');
+}
+
+uint32_t Guest::place_at_edge(std::string_view bytes) {
+    const uint32_t pages =
+        std::max<uint32_t>(1, static_cast<uint32_t>((bytes.size() + kPage - 1) / kPage));
+    const uint32_t end = next_edge_ + pages * kPage;
+    machine_->map(next_edge_, pages * kPage, UC_PROT_READ | UC_PROT_WRITE);
+    // The page after `end` stays unmapped: the next region starts one page later.
+    next_edge_ = end + kPage;
+    const uint32_t address = end - static_cast<uint32_t>(bytes.size());
+    write(address, bytes);
+    return address;
+}
+
+std::string Guest::read(uint32_t address, size_t n) const {
+    std::string bytes;
+    check_memory(machine_->memory().read(address, static_cast<uint32_t>(n), bytes), address);
+    return bytes;
+}
+
+std::string Guest::read_string(uint32_t address) const {
+    std::string text;
+    check_memory(machine_->memory().read_string(address, kLongestString, text), address);
+    return text;
+}
+
+uint32_t Guest::read32(uint32_t address) const {
+    uint32_t value = 0;
+    std::memcpy(&value, read(address, 4).data(), 4);
+    return value;
+}
+
+void Guest::write(uint32_t address, std::string_view bytes) {
+    check_memory(machine_->memory().write(address, bytes), address);
+}
+
+void Guest::write32(uint32_t address, uint32_t value) {
+    write(address, le32(value));
+}
+
+const std::vector<emu::TrapRecord> &Guest::trace() const {
+    return kernel_->trace().records();
+}
+void Guest::clear_trace() {
+    kernel_->trace().clear();
+}
+std::string &Guest::console() {
+    return kernel_->console().captured();
+}
+void Guest::set_stdin(std::string bytes) {
+    kernel_->input().provide(std::move(bytes));
+}
+emu::FaultInjection &Guest::faults() {
+    return kernel_->faults();
+}
+uint64_t Guest::instructions() const {
+    return machine_->instructions();
+}
+
+}  // namespace kivos::test
