@@ -220,6 +220,8 @@ TEST(FloatConversion, DigitByDigitInExtendedPrecision) {
         {"0.1", stepwise_decimal("01", 1, 0), 3},
         {"2.5e-3", stepwise_decimal("25", 1, -3), 6},
         {forty, stepwise_decimal(forty, 0, 0), 40},
+        // Past 2^64 the added digit still moves the value.
+        {"25770236574470924681921", stepwise_decimal("25770236574470924681921", 0, 0), 23},
         {"0." + forty + "e5", stepwise_decimal("0" + forty, 40, 5), 44},
         {"98765432109876543210987.5e-300", stepwise_decimal("987654321098765432109875", 1, -300),
          30},

@@ -35,11 +35,11 @@ struct ScanCase {
 uint32_t place_slot(Guest &g, char kind) {
     switch (kind) {
         case 'n':
-            return g.place(std::vector<uint8_t>(4, k_canary));
+            return g.reserve(4, k_canary);
         case 'c':
-            return g.place(std::vector<uint8_t>(1, k_canary));
+            return g.reserve(1, k_canary);
         case 's':
-            return g.place(std::vector<uint8_t>(k_word_buffer, k_canary));
+            return g.reserve(k_word_buffer, k_canary);
         default:
             return 0;
     }
@@ -56,16 +56,16 @@ void expect_slot(Guest &g, const Slot &slot, uint32_t address) {
         }
         return;
     }
-    const std::vector<uint8_t> bytes = g.read(address, slot.kind == 'c' ? 1 : k_word_buffer);
+    const std::string bytes = g.read(address, slot.kind == 'c' ? 1 : k_word_buffer);
+    const char canary = static_cast<char>(k_canary);
     if (!slot.expected) {
-        EXPECT_EQ(bytes[0], k_canary);
+        EXPECT_EQ(bytes[0], canary);
     } else if (slot.kind == 'c') {
-        EXPECT_EQ(bytes[0], static_cast<uint8_t>((*slot.expected)[0]));
+        EXPECT_EQ(bytes[0], (*slot.expected)[0]);
     } else {
         const std::string &word = *slot.expected;
-        EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + word.size()), word);
-        EXPECT_EQ(bytes[word.size()], 0);
-        EXPECT_EQ(bytes[word.size() + 1], k_canary) << "written past the word's NUL";
+        EXPECT_EQ(bytes.substr(0, word.size() + 1), word + '\0');
+        EXPECT_EQ(bytes[word.size() + 1], canary) << "written past the word's NUL";
     }
 }
 
@@ -158,7 +158,7 @@ TEST(Sscanf, NullArguments) {
         {"xy", "%c%c", 1, {{'0', untouched}, {'c', "y"}}},
     });
     Guest g;
-    const uint32_t value = g.place(std::vector<uint8_t>(4, k_canary));
+    const uint32_t value = g.reserve(4, k_canary);
     EXPECT_EQ(g.call("sscanf", {0, g.place_string("%d"), value}), 0u);
     EXPECT_EQ(g.call("sscanf", {g.place_string("5"), 0, value}), 0u);
     EXPECT_EQ(g.read32(value), k_canary_word);
@@ -191,7 +191,7 @@ constexpr uint32_t k_position_offset = 36;
 constexpr uint32_t k_eof_offset = 40;
 
 uint32_t place_stream(Guest &g, uint32_t kind, uint32_t fd) {
-    const uint32_t stream = g.place(std::vector<uint8_t>(44, 0));
+    const uint32_t stream = g.reserve(44);
     g.write32(stream, kind);
     g.write32(stream + k_fd_offset, fd);
     return stream;

@@ -58,12 +58,12 @@ const char *parse_directive(const char *f, directive *d) {
     return f;
 }
 
-// The cursor and the destinations: a null destination consumes its field and stores nothing.
 struct scan_state {
-    const char *in;
-    int count;
+    const char *in;  // only ever moves forward
+    int count;       // values stored so far: the result
 };
 
+// A null destination has its field consumed and nothing stored or counted.
 template <typename T>
 void store(scan_state &st, const directive &d, va_list &ap, T value) {
     if (d.suppressed) return;
