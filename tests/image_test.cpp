@@ -161,7 +161,8 @@ TEST(Image, LargerCommandMovesItsSectionsToTheNextPage) {
 TEST(Image, EveryImageIsSelfContained) {
     const std::regex vector_instruction(
         R"(%x?mm[0-9]|%ymm|\b(emms|ldmxcsr|stmxcsr|movnti|[slm]fence|prefetch\w*|fxsave|fxrstor)\b)");
-    for (const char *image : {KIVOS_RAM_FORECAST, KIVOS_TEST_IMAGE, KIVOS_BIG_COMMAND}) {
+    for (const char *image :
+         {KIVOS_RAM_FORECAST, KIVOS_TEST_IMAGE, KIVOS_BIG_COMMAND, KIVOS_FILE_WRITER}) {
         SCOPED_TRACE(image);
         const std::string listing =
             output_of(std::string("objdump -d --no-show-raw-insn ") + image);

@@ -113,14 +113,36 @@ void expect_bounded(const std::vector<FormatCase> &cases) {
     }
 }
 
+// A memory stream and the caller's two variables (buffer pointer, then size).
+struct MemoryStream {
+    uint32_t stream;
+    uint32_t vars;
+};
+
+MemoryStream open_memory(Guest &g) {
+    const uint32_t vars = g.reserve(8);
+    return {g.call("open_memstream", {vars, vars + 4}), vars};
+}
+
+// What the memory stream holds, checked against the NUL behind it.
+std::string memory_content(Guest &g, const MemoryStream &m) {
+    const uint32_t size = g.read32(m.vars + 4);
+    if (size == 0) return "";
+    const std::string held = g.read(g.read32(m.vars), size + 1);
+    EXPECT_EQ(held.back(), '\0');
+    return held.substr(0, size);
+}
+
 void expect_stream(const std::vector<FormatCase> &cases) {
+    Guest g;
     for (const FormatCase &c : cases) {
         SCOPED_TRACE(c.format);
-        Guest g;
-        const auto args = place_args(g, {standard(g, "stdout"), g.place_string(c.format)}, c.args);
+        const MemoryStream m = open_memory(g);
+        const auto args = place_args(g, {m.stream, g.place_string(c.format)}, c.args);
         EXPECT_EQ(g.call("fprintf", args), c.expected.size());
-        EXPECT_EQ(g.console(), c.expected);
+        EXPECT_EQ(memory_content(g, m), c.expected);
     }
+    EXPECT_EQ(g.console(), "");
 }
 
 TEST(Divide64, QuotientAndRemainderMatchTheHost) {
@@ -420,6 +442,21 @@ TEST(StreamFormatter, LeadingCharacterOnTheConsoleIsAControlPacket) {
         EXPECT_EQ(g.console(), c.expected_console);
         EXPECT_EQ(write_sizes(g), c.expected_writes);
     }
+}
+
+TEST(StreamFormatter, LeadingCharacterOnAMemoryStreamIsACharacter) {
+    expect_stream({
+        {"%c", {w(0x41), w(0x42), w(0x43)}, "A"},
+        {"%c%c|", {w(0x141), w(0x42)}, "AB|"},
+    });
+
+    Guest g;
+    const MemoryStream m = open_memory(g);
+    g.write32(g.symbol("stdout"), m.stream);
+    EXPECT_EQ(g.call("printf", {g.place_string("%c=%d"), 'x', 7}), 3u);
+    EXPECT_EQ(g.call("puts", {g.place_string("!")}), 0u);
+    EXPECT_EQ(memory_content(g, m), "x=7!\n");
+    EXPECT_TRUE(g.console().empty()) << "no control packet, nothing on the console";
 }
 
 TEST(StreamFormatter, PrintfFollowsStdoutAndRefusesNulls) {

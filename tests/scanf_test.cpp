@@ -197,12 +197,12 @@ uint32_t place_stream(Guest &g, uint32_t kind, uint32_t fd) {
     return stream;
 }
 
-// A stream over a file of the sandbox, opened by the guest itself.
+// A stream over a file of the sandbox, opened by the guest's fopen.
 uint32_t open_stream(Guest &g, const std::string &name, const std::string &content) {
     std::ofstream(g.root() / name, std::ios::binary) << content;
-    const uint32_t fd = g.call("open", {g.place_string(name), 0});
-    EXPECT_GE(static_cast<int32_t>(fd), 3);
-    return place_stream(g, k_stream_fd, fd);
+    const uint32_t stream = g.call("fopen", {g.place_string(name), g.place_string("r")});
+    EXPECT_NE(stream, 0u);
+    return stream;
 }
 
 struct StreamState {
