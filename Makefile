@@ -1,10 +1,11 @@
 # make run: build everything and run ram_forecast on the emulated kivos machine.
 # make test: build everything and run the whole test suite.
+# make bench: build everything and print what library calls cost, in instructions.
 BUILD ?= build
 ARGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test bench clean
 
 all: build
 
@@ -22,6 +23,9 @@ run: build
 
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+bench: build
+	@for bench in $(BUILD)/tests/bench/*_bench; do $$bench; done
 
 clean:
 	rm -rf $(BUILD)

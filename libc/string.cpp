@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include <stdint.h>
+#include <stdlib.h>
 
 namespace {
 
@@ -32,6 +33,45 @@ bool compare_absent(const char *a, const char *b, int *result) {
         return false;
     }
     return true;
+}
+
+// ASCII letters only: bytes from 0x80 up have no case here.
+unsigned char fold(char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b >= 'A' && b <= 'Z' ? static_cast<unsigned char>(b + ('a' - 'A')) : b;
+}
+
+// The case-insensitive comparisons count low pointers as absent, like null,
+// and never read them; false when both are strings to walk.
+bool case_compare_absent(const char *a, const char *b, int *result) {
+    if (a == b || (is_low(a) && is_low(b))) {
+        *result = 0;
+    } else if (is_low(a)) {
+        *result = -1;
+    } else if (is_low(b)) {
+        *result = 1;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// A null or empty set has no members.
+bool is_delimiter(char c, const char *delim) {
+    if (delim == nullptr) return false;
+    for (; *delim != '\0'; ++delim) {
+        if (*delim == c) return true;
+    }
+    return false;
+}
+
+// A fresh heap copy of the first `length` bytes of s with a terminator.
+char *copy_to_heap(const char *s, size_t length) {
+    auto *copy = static_cast<char *>(malloc(length + 1));
+    if (copy == nullptr) return nullptr;
+    memcpy(copy, s, length);
+    copy[length] = '\0';
+    return copy;
 }
 
 }  // namespace
@@ -166,6 +206,61 @@ int memcmp(const void *a, const void *b, size_t n) {
         if (x[i] != y[i]) return difference(x[i], y[i]);
     }
     return 0;
+}
+
+// A low pointer gives a fresh empty string, as in strndup, and is never read.
+char *strdup(const char *s) {
+    if (s == nullptr) return nullptr;
+    return copy_to_heap(s, strlen(s));
+}
+
+// Never reads byte n, so an unterminated input of n bytes is safe.
+char *strndup(const char *s, size_t n) {
+    if (s == nullptr) return nullptr;
+    return copy_to_heap(s, strnlen(s, n));
+}
+
+int strcasecmp(const char *a, const char *b) {
+    int result;
+    if (case_compare_absent(a, b, &result)) return result;
+    size_t i = 0;
+    while (fold(a[i]) == fold(b[i]) && a[i] != '\0') ++i;
+    return difference(fold(a[i]), fold(b[i]));
+}
+
+int strncasecmp(const char *a, const char *b, size_t n) {
+    if (n == 0) return 0;
+    int result;
+    if (case_compare_absent(a, b, &result)) return result;
+    for (size_t i = 0; i < n; ++i) {
+        if (fold(a[i]) != fold(b[i]) || a[i] == '\0') return difference(fold(a[i]), fold(b[i]));
+    }
+    return 0;
+}
+
+// Empty tokens are never returned: runs of delimiters are skipped whole.
+char *strtok(char *s, const char *delim) {
+    static char *s_next;
+    if (s != nullptr) {
+        s_next = s;
+    } else if (s_next == nullptr) {
+        return nullptr;
+    }
+    char *p = s_next;
+    while (*p != '\0' && is_delimiter(*p, delim)) ++p;
+    if (*p == '\0') {
+        s_next = nullptr;
+        return nullptr;
+    }
+    char *token = p;
+    while (*p != '\0' && !is_delimiter(*p, delim)) ++p;
+    if (*p == '\0') {
+        s_next = nullptr;
+    } else {
+        *p = '\0';
+        s_next = p + 1;
+    }
+    return token;
 }
 
 }  // extern "C"

@@ -102,9 +102,14 @@ TEST(Image, RamForecastSegments) {
     // The read-only segment carries both records; the data segment ends with the bss.
     const ElfSection *pkg = elf.section(".kivos.pkgmeta");
     EXPECT_EQ(headers[1].vaddr + headers[1].memsz, pkg->addr + pkg->size);
-    if (const ElfSection *bss = elf.section(".bss")) {
-        EXPECT_EQ(headers[2].vaddr + headers[2].memsz, bss->addr + bss->size);
-        EXPECT_LT(headers[2].filesz, headers[2].memsz);
+    const ElfSection *bss = elf.section(".bss");
+    EXPECT_EQ(headers[2].vaddr + headers[2].memsz, bss->addr + bss->size);
+    EXPECT_LT(headers[2].filesz, headers[2].memsz);
+    // Every command carries the runtime's state: the arena leads the bss, errno follows it.
+    EXPECT_EQ(elf.symbol("g_heap")->value, 0x407000u);
+    EXPECT_EQ(elf.symbol("errno")->value, 0x507000u);
+    for (const char *name : {"stdin", "stdout", "stderr", "g_rand_state"}) {
+        EXPECT_EQ(elf.section(".data")->addr, elf.symbol(name)->value & ~(k_page - 1)) << name;
     }
 }
 
@@ -119,7 +124,8 @@ TEST(Image, LargerCommandMovesItsSectionsToTheNextPage) {
 TEST(Image, EveryImageIsSelfContained) {
     const std::regex vector_instruction(
         R"(%x?mm[0-9]|%ymm|\b(emms|ldmxcsr|stmxcsr|movnti|[slm]fence|prefetch\w*|fxsave|fxrstor)\b)");
-    for (const char *image : {KIVOS_RAM_FORECAST, KIVOS_TEST_IMAGE, KIVOS_BIG_COMMAND}) {
+    for (const char *image :
+         {KIVOS_RAM_FORECAST, KIVOS_TEST_IMAGE, KIVOS_BIG_COMMAND, KIVOS_FILE_WRITER}) {
         SCOPED_TRACE(image);
         const std::string listing =
             output_of(std::string("objdump -d --no-show-raw-insn ") + image);

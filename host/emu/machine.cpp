@@ -19,6 +19,7 @@ constexpr uint16_t kFpuAllEmpty = 0xFFFF;
 // Interrupts enabled and the always-one bit; direction flag clear.
 constexpr uint32_t kInitialEflags = 0x202;
 constexpr uint8_t kHlt = 0xF4;
+constexpr uint8_t kRdtsc[] = {0x0F, 0x31};
 
 constexpr uint32_t align_down(uint32_t value, uint32_t alignment) {
     return value & ~(alignment - 1);
@@ -54,6 +55,7 @@ Machine::Machine(const ElfImage &image, Kernel &kernel, MachineOptions options)
                        std::string(layout::kPageSize, kHlt).data(), layout::kPageSize),
           "filling the return stub");
     install_hooks();
+    if (options_.pinned_tsc) pin_time_stamp_counter(image);
 }
 
 void Machine::map(uint32_t address, uint32_t size, uint32_t perms) {
@@ -109,6 +111,24 @@ void Machine::install_hooks() {
         check(uc_hook_add(engine_.get(), &hook, UC_HOOK_CODE,
                           reinterpret_cast<void *>(&on_instruction), this, 1, 0),
               "hooking instructions");
+}
+
+// unicorn 2.0 cannot hook rdtsc itself, so every 0F 31 in executable bytes
+// gets a code hook that answers in its place. A pair lying inside another
+// instruction never starts one, so its hook never fires.
+void Machine::pin_time_stamp_counter(const ElfImage &image) {
+    for (const Segment &segment : image.segments()) {
+        if (!segment.executable) continue;
+        const auto bytes = image.contents(segment);
+        for (size_t i = 0; i + sizeof kRdtsc <= bytes.size(); ++i) {
+            if (bytes[i] != kRdtsc[0] || bytes[i + 1] != kRdtsc[1]) continue;
+            const uint64_t address = segment.vaddr + i;
+            uc_hook hook;
+            check(uc_hook_add(engine_.get(), &hook, UC_HOOK_CODE,
+                              reinterpret_cast<void *>(&on_rdtsc), this, address, address),
+                  "hooking rdtsc");
+        }
+    }
 }
 
 uint32_t Machine::read_register(int reg) const {
@@ -267,6 +287,20 @@ void Machine::on_instruction(uc_engine *, uint64_t, uint32_t, void *self) {
         machine.stop_with({RunResult::End::limit, 0, fault_report::limit(limit)});
     else
         ++machine.instructions_;
+}
+
+void Machine::on_rdtsc(uc_engine *, uint64_t address, uint32_t, void *self) {
+    Machine &machine = machine_of(self);
+    try {
+        const uint64_t value = *machine.options_.pinned_tsc;
+        machine.write_register(UC_X86_REG_EAX, static_cast<uint32_t>(value));
+        machine.write_register(UC_X86_REG_EDX, static_cast<uint32_t>(value >> 32));
+        machine.write_register(UC_X86_REG_EIP, static_cast<uint32_t>(address + sizeof kRdtsc));
+        ++machine.tsc_reads_;
+    } catch (...) {
+        machine.host_error_ = std::current_exception();
+        uc_emu_stop(machine.engine_.get());
+    }
 }
 
 void Machine::on_exact_eip(uc_engine *, uc_mem_type, uint64_t, int, int64_t, void *) {}

@@ -22,6 +22,9 @@ struct MachineOptions {
     bool count_instructions = false;
     // Stop a run after this many instructions (0: no limit); implies counting.
     uint64_t instruction_limit = 0;
+    // Every rdtsc of the image reads this instead of the host's clock, which
+    // the engine's own counter follows and which cannot be set.
+    std::optional<uint64_t> pinned_tsc = std::nullopt;
 };
 
 class Machine {
@@ -41,6 +44,8 @@ class Machine {
     long double st0() const;
     // Instructions the last run executed, when counting.
     uint64_t instructions() const { return instructions_; }
+    // How often the guest has read the pinned time-stamp counter.
+    uint64_t tsc_reads() const { return tsc_reads_; }
 
     // Maps zero-filled guest memory; `perms` are UC_PROT_* bits. Throws MachineError.
     void map(uint32_t address, uint32_t size, uint32_t perms);
@@ -49,6 +54,7 @@ class Machine {
   private:
     void load(const ElfImage &image);
     void install_hooks();
+    void pin_time_stamp_counter(const ElfImage &image);
     void reset_cpu(uint32_t esp);
     uint32_t build_initial_stack(const std::vector<std::string> &argv);
     RunResult run(uint32_t start, uint64_t until);
@@ -61,6 +67,7 @@ class Machine {
     static bool on_invalid_memory(uc_engine *engine, uc_mem_type type, uint64_t address, int size,
                                   int64_t value, void *self);
     static void on_instruction(uc_engine *engine, uint64_t address, uint32_t size, void *self);
+    static void on_rdtsc(uc_engine *engine, uint64_t address, uint32_t size, void *self);
     static void on_exact_eip(uc_engine *engine, uc_mem_type type, uint64_t address, int size,
                              int64_t value, void *self);
     void handle_trap();
@@ -71,6 +78,7 @@ class Machine {
     MachineOptions options_;
     uint32_t entry_;
     uint64_t instructions_ = 0;
+    uint64_t tsc_reads_ = 0;
     std::optional<RunResult> stop_;
     std::exception_ptr host_error_;
 };

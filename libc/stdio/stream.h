@@ -44,6 +44,10 @@ extern "C" {
 // were taken, -1 otherwise.
 int file_write_bytes(FILE *stream, const void *bytes, size_t count);
 
+// Appends `count` (> 0) bytes to the heap buffer of a memory or spooled file
+// stream: 0, or -1 with the stream and the caller's variables as they were.
+int stream_buffer_append(FILE *stream, const void *bytes, size_t count);
+
 }  // extern "C"
 
 #endif

@@ -35,7 +35,7 @@ constinit FILE *stderr = &g_stderr;
 int file_write_bytes(FILE *stream, const void *bytes, size_t count) {
     if (stream == nullptr || bytes == nullptr) return -1;
     if (count == 0) return 0;
-    if (stream->kind != STREAM_FD) return -1;
+    if (stream->kind != STREAM_FD) return stream_buffer_append(stream, bytes, count);
     // Only the console descriptor is open for output.
     if (stream->fd != 1) return -1;
     return write_to_console(static_cast<const char *>(bytes), count);

@@ -58,7 +58,8 @@ Guest::Guest(GuestOptions options)
     machine_ = std::make_unique<emu::Machine>(
         image_, *kernel_,
         emu::MachineOptions{.count_instructions = options_.count_instructions,
-                            .instruction_limit = options_.instruction_limit});
+                            .instruction_limit = options_.instruction_limit,
+                            .pinned_tsc = options_.pinned_tsc});
     machine_->map(kScratchBase, kScratchSize, UC_PROT_READ | UC_PROT_WRITE);
 }
 
@@ -177,6 +178,9 @@ emu::FaultInjection &Guest::faults() {
 }
 uint64_t Guest::instructions() const {
     return machine_->instructions();
+}
+uint64_t Guest::tsc_reads() const {
+    return machine_->tsc_reads();
 }
 
 }  // namespace kivos::test

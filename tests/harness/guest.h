@@ -26,7 +26,8 @@ using emu::RunResult;
 
 struct GuestOptions {
     bool count_instructions = false;
-    uint64_t instruction_limit = 0;  // 0: none
+    uint64_t instruction_limit = 0;      // 0: none
+    std::optional<uint64_t> pinned_tsc;  // what every rdtsc reads, instead of host time
     std::filesystem::path image = KIVOS_TEST_IMAGE;
 };
 
@@ -93,6 +94,7 @@ class Guest {
     emu::Kernel &kernel() { return *kernel_; }
     const std::filesystem::path &root() const { return sandbox_.path(); }
     uint64_t instructions() const;  // of the last call or run, when counting
+    uint64_t tsc_reads() const;     // rdtsc executed so far, when the counter is pinned
 
   private:
     void run_call(std::string_view function, const std::vector<uint32_t> &args);
