@@ -13,7 +13,9 @@ set(KIVOS_TARGET_OPTIONS
     -ffreestanding -fno-builtin -nostdlib -nostdinc -isystem ${KIVOS_COMPILER_INCLUDE}
     -fno-pic -fno-pie -fno-stack-protector -fno-asynchronous-unwind-tables
     -fno-tree-loop-distribute-patterns -ffunction-sections -fdata-sections)
-set(KIVOS_CXX_OPTIONS -fno-exceptions -fno-rtti -fno-threadsafe-statics)
+# No STB_GNU_UNIQUE symbols for inline variables: they would mark the image as
+# GNU/Linux (OS/ABI 3) instead of System V.
+set(KIVOS_CXX_OPTIONS -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-gnu-unique)
 set(KIVOS_DEFAULT_OPTIMIZATION -O2)
 
 set(KIVOS_LINK_OPTIONS

@@ -133,8 +133,8 @@ TEST(Meta, ReadsRamForecastExactly) {
 }
 
 TEST(ImageCheck, EveryImageWeBuildPasses) {
-    for (const char *image :
-         {KIVOS_RAM_FORECAST, KIVOS_TEST_IMAGE, KIVOS_BIG_COMMAND, KIVOS_NOTES}) {
+    for (const char *image : {KIVOS_RAM_FORECAST, KIVOS_TEST_IMAGE, KIVOS_BIG_COMMAND,
+                              KIVOS_FILE_WRITER, KIVOS_NOTES}) {
         SCOPED_TRACE(image);
         EXPECT_THAT(meta::check_image(ElfFile::read(image)), IsEmpty());
     }
@@ -203,7 +203,7 @@ TEST(ImageCheck, ReportsEachFaultOfADamagedCopy) {
          "read-only segment spans [0x406000"},
         {"segment short of its sections",
          [&](Bytes &b) { add32(b, ph(2, offsetof(Elf32_Phdr, p_memsz)), -4u); },
-         "data segment spans [0x406000, 0x406048)"},
+         "data segment spans [0x406000, "},
         {"segment alignment", [&](Bytes &b) { put32(b, ph(1, offsetof(Elf32_Phdr, p_align)), 16); },
          "read-only segment is aligned to 16, expected 4096"},
         {"executable stack",
