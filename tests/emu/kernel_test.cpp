@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <kivos/syscalls.h>
+
 #include "probe.h"
 
 namespace kivos::test {
@@ -17,23 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-enum : uint32_t {
-    kWrite = 1,
-    kExit = 2,
-    kRead = 3,
-    kOpen = 4,
-    kClose = 5,
-    kGetkey = 6,
-    kWritefile = 21,
-    kUsleep = 22,
-    kMkdir = 49,
-    kUnlink = 50,
-    kRmdir = 51,
-    kGetcwd = 52,
-    kChdir = 95,
-    kMmap = 98,
-    kLseek = 110,
-};
 constexpr uint32_t kCreate = 0x40;
 constexpr uint32_t kTruncate = 0x200;
 
@@ -57,22 +42,17 @@ TEST(Kernel, ConsoleWritesOnlyDescriptorOneAndChecksTheBuffer) {
     const uint32_t text = g.place("hello");
     const uint32_t edge = g.place_at_edge("tail");
     put(g.root() / "data.txt", "x");
-    ASSERT_EQ(sys(g, kOpen, {g.place_string("data.txt"), 0}), 3);
+    ASSERT_EQ(sys(g, KIVOS_SYS_open, {g.place_string("data.txt"), 0}), 3);
     struct Case {
         uint32_t fd, buf, count;
         int32_t result;
     };
-    for (const Case &c : std::vector<Case>{{1, text, 5, 5},
-                                           {1, text, 0, 0},
-                                           {2, text, 5, -9},
-                                           {0, text, 5, -9},
-                                           {3, text, 5, -9},
-                                           {7, text, 5, -9},
-                                           {1, 0x10, 5, -14},
-                                           {1, edge, 5, -14},
-                                           {1, edge, 4, 4}}) {
+    const std::vector<Case> cases = {{1, text, 5, 5},   {1, text, 0, 0},  {2, text, 5, -9},
+                                     {0, text, 5, -9},  {3, text, 5, -9}, {1, 0x10, 5, -14},
+                                     {1, edge, 5, -14}, {1, edge, 4, 4}};
+    for (const Case &c : cases) {
         SCOPED_TRACE(std::to_string(c.fd) + " " + hex(c.buf) + " " + std::to_string(c.count));
-        EXPECT_EQ(sys(g, kWrite, {c.fd, c.buf, c.count}), c.result);
+        EXPECT_EQ(sys(g, KIVOS_SYS_write, {c.fd, c.buf, c.count}), c.result);
     }
     EXPECT_EQ(g.console(), "hellotail");
 }
@@ -81,18 +61,18 @@ TEST(Kernel, ReadsStandardInputAndKeys) {
     Guest g(probe_options());
     const uint32_t buf = g.reserve(8, '.');
     g.set_stdin("abc");
-    EXPECT_EQ(sys(g, kRead, {0, 0x10, 2}), -14);
-    EXPECT_EQ(sys(g, kRead, {0, buf, 2}), 2) << "a bad buffer consumed nothing";
-    EXPECT_EQ(sys(g, kRead, {0, buf + 2, 8}), 1);
-    EXPECT_EQ(sys(g, kRead, {0, buf, 8}), 0);
+    EXPECT_EQ(sys(g, KIVOS_SYS_read, {0, 0x10, 2}), -14);
+    EXPECT_EQ(sys(g, KIVOS_SYS_read, {0, buf, 2}), 2) << "a bad buffer consumed nothing";
+    EXPECT_EQ(sys(g, KIVOS_SYS_read, {0, buf + 2, 8}), 1);
+    EXPECT_EQ(sys(g, KIVOS_SYS_read, {0, buf, 8}), 0);
     EXPECT_EQ(g.read(buf, 4), "abc.");
-    EXPECT_EQ(sys(g, kRead, {1, buf, 8}), -9);
-    EXPECT_EQ(sys(g, kRead, {5, buf, 8}), -9);
+    EXPECT_EQ(sys(g, KIVOS_SYS_read, {1, buf, 8}), -9);
+    EXPECT_EQ(sys(g, KIVOS_SYS_read, {5, buf, 8}), -9);
 
     g.set_stdin(std::string("x\xff", 2));
-    EXPECT_EQ(sys(g, kGetkey), 'x');
-    EXPECT_EQ(sys(g, kGetkey), 0xff);
-    EXPECT_EQ(sys(g, kGetkey), -1);
+    EXPECT_EQ(sys(g, KIVOS_SYS_getkey), 'x');
+    EXPECT_EQ(sys(g, KIVOS_SYS_getkey), 0xff);
+    EXPECT_EQ(sys(g, KIVOS_SYS_getkey), -1);
 }
 
 TEST(Kernel, OpensReadsSeeksAndClosesFiles) {
@@ -102,12 +82,12 @@ TEST(Kernel, OpensReadsSeeksAndClosesFiles) {
     const uint32_t data = g.place_string("data.txt");
     const uint32_t buf = g.reserve(16);
 
-    EXPECT_EQ(sys(g, kOpen, {data, 0}), 3);
-    EXPECT_EQ(sys(g, kOpen, {g.place_string("/data.txt"), 0}), 4);
-    EXPECT_EQ(sys(g, kClose, {3}), 0);
-    EXPECT_EQ(sys(g, kClose, {3}), -9);
-    EXPECT_EQ(sys(g, kOpen, {data, 0}), 3) << "the lowest free descriptor";
-    EXPECT_EQ(sys(g, kRead, {4, buf, 4}), 4);
+    EXPECT_EQ(sys(g, KIVOS_SYS_open, {data, 0}), 3);
+    EXPECT_EQ(sys(g, KIVOS_SYS_open, {g.place_string("/data.txt"), 0}), 4);
+    EXPECT_EQ(sys(g, KIVOS_SYS_close, {3}), 0);
+    EXPECT_EQ(sys(g, KIVOS_SYS_close, {3}), -9);
+    EXPECT_EQ(sys(g, KIVOS_SYS_open, {data, 0}), 3) << "the lowest free descriptor";
+    EXPECT_EQ(sys(g, KIVOS_SYS_read, {4, buf, 4}), 4);
     EXPECT_EQ(g.read(buf, 4), "0123");
 
     struct Seek {
@@ -116,51 +96,45 @@ TEST(Kernel, OpensReadsSeeksAndClosesFiles) {
         uint32_t whence;
         int32_t result;
     };
-    for (const Seek &s : std::vector<Seek>{{4, 2, 1, 6},
-                                           {4, -3, 2, 7},
-                                           {4, 0, 0, 0},
-                                           {4, 100, 0, 100},
-                                           {4, -1, 0, -22},
-                                           {4, -200, 1, -22},
-                                           {4, 0, 3, -22},
-                                           {9, 0, 0, -9},
-                                           {0, 0, 0, -29},
-                                           {1, 0, 1, -29},
-                                           {4, 0x7fffffff, 1, -75}}) {
+    const std::vector<Seek> seeks = {{4, 2, 1, 6},    {4, -3, 2, 7},     {4, 100, 0, 100},
+                                     {4, -1, 0, -22}, {4, -200, 1, -22}, {4, 0, 3, -22},
+                                     {9, 0, 0, -9},   {0, 0, 0, -29},    {4, 0x7fffffff, 1, -75}};
+    for (const Seek &s : seeks) {
         SCOPED_TRACE(std::to_string(s.fd) + " " + std::to_string(s.offset) + " " +
                      std::to_string(s.whence));
-        EXPECT_EQ(sys(g, kLseek, {s.fd, static_cast<uint32_t>(s.offset), s.whence}), s.result);
+        EXPECT_EQ(sys(g, KIVOS_SYS_lseek, {s.fd, static_cast<uint32_t>(s.offset), s.whence}),
+                  s.result);
     }
-    EXPECT_EQ(sys(g, kLseek, {4, 8, 0}), 8);
-    EXPECT_EQ(sys(g, kRead, {4, buf, 16}), 2);
+    EXPECT_EQ(sys(g, KIVOS_SYS_lseek, {4, 8, 0}), 8);
+    EXPECT_EQ(sys(g, KIVOS_SYS_read, {4, buf, 16}), 2);
     EXPECT_EQ(g.read(buf, 2), "89");
-    EXPECT_EQ(sys(g, kRead, {4, buf, 16}), 0);
+    EXPECT_EQ(sys(g, KIVOS_SYS_read, {4, buf, 16}), 0);
 
     struct Open {
         const char *path;
         uint32_t flags;
         int32_t result;
     };
-    for (const Open &o : std::vector<Open>{{"missing", 0, -2},
-                                           {"", 0, -2},
-                                           {"data.txt", 0x1000, -22},
-                                           {"data.txt", 3, -22},
-                                           {"folder", 0, -21},
-                                           {"data.txt/x", 0, -20},
-                                           {"missing/new", kCreate, -2}}) {
+    const std::vector<Open> opens = {{"missing", 0, -2},          {"", 0, -2},
+                                     {"data.txt", 0x1000, -22},   {"data.txt", 3, -22},
+                                     {"folder", 0, -21},          {"data.txt/x", 0, -20},
+                                     {"missing/new", kCreate, -2}};
+    for (const Open &o : opens) {
         SCOPED_TRACE(o.path);
-        EXPECT_EQ(sys(g, kOpen, {g.place_string(o.path), o.flags}), o.result);
+        EXPECT_EQ(sys(g, KIVOS_SYS_open, {g.place_string(o.path), o.flags}), o.result);
     }
-    EXPECT_EQ(sys(g, kOpen, {0x10, 0}), -14);
-    EXPECT_EQ(sys(g, kOpen, {g.place_at_edge("data.txt"), 0}), -14) << "no NUL before the edge";
-    EXPECT_EQ(sys(g, kOpen, {g.place_string(std::string(5000, 'a')), 0}), -36);
+    EXPECT_EQ(sys(g, KIVOS_SYS_open, {0x10, 0}), -14);
+    EXPECT_EQ(sys(g, KIVOS_SYS_open, {g.place_at_edge("data.txt"), 0}), -14)
+        << "no NUL before the edge";
+    EXPECT_EQ(sys(g, KIVOS_SYS_open, {g.place_string(std::string(5000, 'a')), 0}), -36);
 
-    const int32_t created = sys(g, kOpen, {g.place_string("new.txt"), kCreate | 1, kCreate | 1});
+    const int32_t created =
+        sys(g, KIVOS_SYS_open, {g.place_string("new.txt"), kCreate | 1, kCreate | 1});
     EXPECT_EQ(created, 5);
     EXPECT_TRUE(fs::exists(g.root() / "new.txt"));
-    EXPECT_EQ(sys(g, kWrite, {static_cast<uint32_t>(created), buf, 1}), -9)
+    EXPECT_EQ(sys(g, KIVOS_SYS_write, {static_cast<uint32_t>(created), buf, 1}), -9)
         << "files are read-only";
-    EXPECT_GE(sys(g, kOpen, {data, kTruncate}), 0);
+    EXPECT_GE(sys(g, KIVOS_SYS_open, {data, kTruncate}), 0);
     EXPECT_EQ(fs::file_size(g.root() / "data.txt"), 0u);
 }
 
@@ -179,34 +153,32 @@ TEST(Kernel, WritesWholeFilesAndManagesFolders) {
         int32_t result;
     };
     for (const Step &s : std::vector<Step>{
-             {kWritefile, "out/x.txt", {text, 5}, -2},
-             {kMkdir, "out", {}, 0},
-             {kMkdir, "out", {}, -17},
-             {kMkdir, "out/", {}, -17},
-             {kWritefile, "out/x.txt", {text, 5}, 5},
-             {kWritefile, "/out/y.txt", {text, 2}, 2},
-             {kWritefile, "out/y.txt", {0x10, 2}, -14},
-             {kWritefile, "out", {text, 2}, -21},
-             {kUnlink, "out", {}, -21},
-             {kRmdir, "out", {}, -39},
-             {kUnlink, "out/x.txt", {}, 0},
-             {kUnlink, "out/x.txt", {}, -2},
-             {kRmdir, "out/y.txt", {}, -20},
-             {kUnlink, "out/y.txt", {}, 0},
-             {kRmdir, "out", {}, 0},
-             {kRmdir, "missing", {}, -2},
-             {kUnlink, ".", {}, -22},
-             {kMkdir, "..", {}, -22},
-             {kRmdir, "/", {}, -22},
-             {kMkdir, "", {}, -2},
-             {kWritefile, "empty", {text, 0}, 0},
+             {KIVOS_SYS_writefile, "out/x.txt", {text, 5}, -2},
+             {KIVOS_SYS_mkdir, "out", {}, 0},
+             {KIVOS_SYS_mkdir, "out", {}, -17},
+             {KIVOS_SYS_writefile, "out/x.txt", {text, 5}, 5},
+             {KIVOS_SYS_writefile, "/out/y.txt", {text, 2}, 2},
+             {KIVOS_SYS_writefile, "out/y.txt", {0x10, 2}, -14},
+             {KIVOS_SYS_writefile, "out", {text, 2}, -21},
+             {KIVOS_SYS_unlink, "out", {}, -21},
+             {KIVOS_SYS_rmdir, "out", {}, -39},
+             {KIVOS_SYS_unlink, "out/x.txt", {}, 0},
+             {KIVOS_SYS_unlink, "out/x.txt", {}, -2},
+             {KIVOS_SYS_rmdir, "out/y.txt", {}, -20},
+             {KIVOS_SYS_unlink, "out/y.txt", {}, 0},
+             {KIVOS_SYS_rmdir, "out", {}, 0},
+             {KIVOS_SYS_unlink, ".", {}, -22},
+             {KIVOS_SYS_mkdir, "..", {}, -22},
+             {KIVOS_SYS_rmdir, "/", {}, -22},
+             {KIVOS_SYS_mkdir, "", {}, -2},
+             {KIVOS_SYS_writefile, "empty", {text, 0}, 0},
          }) {
         SCOPED_TRACE(std::to_string(s.number) + " " + s.path);
         EXPECT_EQ(call(s.number, s.path, s.more), s.result);
     }
     EXPECT_EQ(contents(g.root() / "empty"), "");
-    EXPECT_EQ(call(kWritefile, "f", {text, 5}), 5);
-    EXPECT_EQ(call(kWritefile, "f", {text, 2}), 2);
+    EXPECT_EQ(call(KIVOS_SYS_writefile, "f", {text, 5}), 5);
+    EXPECT_EQ(call(KIVOS_SYS_writefile, "f", {text, 2}), 2);
     EXPECT_EQ(contents(g.root() / "f"), "he") << "writefile truncates";
 }
 
@@ -214,11 +186,11 @@ TEST(Kernel, KeepsACurrentFolderInsideTheRoot) {
     Guest g(probe_options());
     const uint32_t buf = g.reserve(64, '.');
     const auto cwd = [&] {
-        const int32_t n = sys(g, kGetcwd, {buf, 64});
+        const int32_t n = sys(g, KIVOS_SYS_getcwd, {buf, 64});
         return n < 0 ? std::to_string(n) : g.read(buf, static_cast<size_t>(n));
     };
     const auto chdir = [&](const std::string &path) {
-        return sys(g, kChdir, {g.place_string(path)});
+        return sys(g, KIVOS_SYS_chdir, {g.place_string(path)});
     };
     EXPECT_EQ(cwd(), std::string("/\0", 2));
     fs::create_directories(g.root() / "a" / "b");
@@ -227,14 +199,15 @@ TEST(Kernel, KeepsACurrentFolderInsideTheRoot) {
 
     EXPECT_EQ(chdir("a/b"), 0);
     EXPECT_EQ(cwd(), std::string("/a/b\0", 5));
-    EXPECT_EQ(sys(g, kGetcwd, {buf, 5}), 5);
-    EXPECT_EQ(sys(g, kGetcwd, {buf, 4}), -34);
-    EXPECT_EQ(sys(g, kGetcwd, {0x10, 64}), -14);
+    EXPECT_EQ(sys(g, KIVOS_SYS_getcwd, {buf, 5}), 5);
+    EXPECT_EQ(sys(g, KIVOS_SYS_getcwd, {buf, 4}), -34);
+    EXPECT_EQ(sys(g, KIVOS_SYS_getcwd, {0x10, 64}), -14);
     EXPECT_EQ(chdir(".."), 0);
     EXPECT_EQ(cwd(), std::string("/a\0", 3));
-    EXPECT_EQ(sys(g, kWritefile, {g.place_string("rel"), buf, 1}), 1);
+    EXPECT_EQ(sys(g, KIVOS_SYS_writefile, {g.place_string("rel"), buf, 1}), 1);
     EXPECT_TRUE(fs::exists(g.root() / "a" / "rel")) << "relative paths start at the current folder";
-    EXPECT_EQ(sys(g, kOpen, {g.place_string("/file"), 0}), 3) << "absolute paths start at the root";
+    EXPECT_EQ(sys(g, KIVOS_SYS_open, {g.place_string("/file"), 0}), 3)
+        << "absolute paths start at the root";
     EXPECT_EQ(chdir("/short"), 0);
     EXPECT_EQ(cwd(), std::string("/a/b\0", 5)) << "links resolve to where they lead";
     EXPECT_EQ(chdir("../../.."), 0);
@@ -261,21 +234,21 @@ TEST(Kernel, NoPathOrLinkLeavesTheRoot) {
         std::vector<uint32_t> more;
     };
     const std::vector<Attempt> attempts = {
-        {kOpen, "../secret", {0}},
-        {kOpen, outside.path().string() + "/secret", {0}},
-        {kOpen, "link/secret", {0}},
-        {kOpen, up_to_outside + "/secret", {0}},
-        {kOpen, "evil", {0}},
-        {kOpen, "magic" + outside.path().string() + "/secret", {0}},
-        {kOpen, "link/made", {kCreate}},
-        {kWritefile, "link/secret", {text, 6}},
-        {kWritefile, "evil", {text, 6}},
-        {kWritefile, up_to_outside + "/made", {text, 6}},
-        {kMkdir, "link/made", {}},
-        {kUnlink, "link/secret", {}},
-        {kUnlink, up_to_outside + "/secret", {}},
-        {kRmdir, "/../../" + outside.path().string(), {}},
-        {kChdir, "link", {}},
+        {KIVOS_SYS_open, "../secret", {0}},
+        {KIVOS_SYS_open, outside.path().string() + "/secret", {0}},
+        {KIVOS_SYS_open, "link/secret", {0}},
+        {KIVOS_SYS_open, up_to_outside + "/secret", {0}},
+        {KIVOS_SYS_open, "evil", {0}},
+        {KIVOS_SYS_open, "magic" + outside.path().string() + "/secret", {0}},
+        {KIVOS_SYS_open, "link/made", {kCreate}},
+        {KIVOS_SYS_writefile, "link/secret", {text, 6}},
+        {KIVOS_SYS_writefile, "evil", {text, 6}},
+        {KIVOS_SYS_writefile, up_to_outside + "/made", {text, 6}},
+        {KIVOS_SYS_mkdir, "link/made", {}},
+        {KIVOS_SYS_unlink, "link/secret", {}},
+        {KIVOS_SYS_unlink, up_to_outside + "/secret", {}},
+        {KIVOS_SYS_rmdir, "/../../" + outside.path().string(), {}},
+        {KIVOS_SYS_chdir, "link", {}},
     };
     for (const Attempt &a : attempts) {
         SCOPED_TRACE(std::to_string(a.number) + " " + a.path);
@@ -285,7 +258,7 @@ TEST(Kernel, NoPathOrLinkLeavesTheRoot) {
     }
     EXPECT_EQ(contents(outside.path() / "secret"), "keep");
     EXPECT_EQ(std::distance(fs::directory_iterator(outside.path()), fs::directory_iterator()), 1);
-    EXPECT_EQ(sys(g, kUnlink, {g.place_string("link")}), 0) << "a link itself may go";
+    EXPECT_EQ(sys(g, KIVOS_SYS_unlink, {g.place_string("link")}), 0) << "a link itself may go";
     EXPECT_TRUE(fs::exists(outside.path() / "secret"));
 }
 
@@ -295,19 +268,19 @@ TEST(Kernel, InjectedFaultsShortenTransfersAndFailChosenCalls) {
     const uint32_t buf = g.reserve(16);
     g.faults().cap_write(3);
     g.faults().cap_read(2);
-    g.faults().fail_nth(kWrite, 2, -5);
-    g.faults().fail_nth(kWrite, 4, 0);
-    g.faults().fail_nth(kOpen, 1, -24);
+    g.faults().fail_nth(KIVOS_SYS_write, 2, -5);
+    g.faults().fail_nth(KIVOS_SYS_write, 4, 0);
+    g.faults().fail_nth(KIVOS_SYS_open, 1, -24);
     g.set_stdin("abcdef");
-    EXPECT_EQ(sys(g, kWrite, {1, text, 10}), 3);
-    EXPECT_EQ(sys(g, kWrite, {1, text, 10}), -5);
-    EXPECT_EQ(sys(g, kWrite, {1, text + 3, 1}), 1);
-    EXPECT_EQ(sys(g, kWrite, {1, text, 10}), 0);
+    EXPECT_EQ(sys(g, KIVOS_SYS_write, {1, text, 10}), 3);
+    EXPECT_EQ(sys(g, KIVOS_SYS_write, {1, text, 10}), -5);
+    EXPECT_EQ(sys(g, KIVOS_SYS_write, {1, text + 3, 1}), 1);
+    EXPECT_EQ(sys(g, KIVOS_SYS_write, {1, text, 10}), 0);
     EXPECT_EQ(g.console(), "0123") << "a failed call does nothing";
-    EXPECT_EQ(sys(g, kRead, {0, buf, 16}), 2);
+    EXPECT_EQ(sys(g, KIVOS_SYS_read, {0, buf, 16}), 2);
     put(g.root() / "f", "");
-    EXPECT_EQ(sys(g, kOpen, {g.place_string("f"), 0}), -24);
-    EXPECT_EQ(sys(g, kOpen, {g.place_string("f"), 0}), 3);
+    EXPECT_EQ(sys(g, KIVOS_SYS_open, {g.place_string("f"), 0}), -24);
+    EXPECT_EQ(sys(g, KIVOS_SYS_open, {g.place_string("f"), 0}), 3);
     EXPECT_EQ(g.trace()[1].result, -5) << "the trace shows the injected result";
     EXPECT_EQ(g.trace()[1].line.substr(g.trace()[1].line.size() - 5), " = -5");
 }
@@ -315,8 +288,8 @@ TEST(Kernel, InjectedFaultsShortenTransfersAndFailChosenCalls) {
 TEST(Kernel, SleepsOnAVirtualClock) {
     Guest g(probe_options());
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(sys(g, kUsleep, {0xffffffff}), 0);
-    EXPECT_EQ(sys(g, kUsleep, {1}), 0);
+    EXPECT_EQ(sys(g, KIVOS_SYS_usleep, {0xffffffff}), 0);
+    EXPECT_EQ(sys(g, KIVOS_SYS_usleep, {1}), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(g.kernel().virtual_microseconds(), 0x100000000u) << "microseconds are unsigned";
 }
@@ -332,17 +305,19 @@ TEST(Kernel, TracesEveryTrapLikeStrace) {
         std::string line;
     };
     const std::vector<Case> cases = {
-        {kWrite, {1, text, 2}, "write(1, " + hex(text) + ", 2) = 2"},
-        {kWrite, {0xffffffff, 0, 0xffffffff}, "write(-1, NULL, 4294967295) = -9"},
-        {kOpen, {odd, 0, 0}, "open(\"a\\\"b\\\\\\n\\x01\", 0x0, 0x0) = -2"},
-        {kOpen, {long_path, 0, 0}, "open(\"" + std::string(48, 'x') + "\"..., 0x0, 0x0) = -2"},
-        {kMkdir, {0x10}, "mkdir(0x10) = -14"},
-        {kLseek, {3, 0xfffffffe, 1}, "lseek(3, -2, 1) = -9"},
-        {kUsleep, {0xffffffff}, "usleep(4294967295) = 0"},
-        {kGetcwd, {0, 0}, "getcwd(NULL, 0) = -34"},
-        {kMmap, {0, 4096, 3, 0x22, 0xffffffff, 0}, "mmap(NULL, 4096, 0x3, 0x22, -1, 0) = -38"},
+        {KIVOS_SYS_write, {1, text, 2}, "write(1, " + hex(text) + ", 2) = 2"},
+        {KIVOS_SYS_write, {0xffffffff, 0, 0xffffffff}, "write(-1, NULL, 4294967295) = -9"},
+        {KIVOS_SYS_open, {odd, 0, 0}, "open(\"a\\\"b\\\\\\n\\x01\", 0x0, 0x0) = -2"},
+        {KIVOS_SYS_open,
+         {long_path, 0, 0},
+         "open(\"" + std::string(48, 'x') + "\"..., 0x0, 0x0) = -2"},
+        {KIVOS_SYS_mkdir, {0x10}, "mkdir(0x10) = -14"},
+        {KIVOS_SYS_lseek, {3, 0xfffffffe, 1}, "lseek(3, -2, 1) = -9"},
+        {KIVOS_SYS_mmap,
+         {0, 4096, 3, 0x22, 0xffffffff, 0},
+         "mmap(NULL, 4096, 0x3, 0x22, -1, 0) = -38"},
         {77, {1, 2, 3, 4, 5, 6}, "syscall_77(0x1, 0x2, 0x3, 0x4, 0x5, 0x6) = -38"},
-        {kExit, {0xffffffff}, "_exit(-1)"},
+        {KIVOS_SYS__exit, {0xffffffff}, "_exit(-1)"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);

@@ -1,55 +1,24 @@
 // kivos-run as a user runs it: the guest's bytes and status, and the tool's own.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "harness/guest.h"
+#include "harness/process.h"
 
 namespace kivos::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-Outcome kivos_run(std::vector<std::string> args, const std::string &input = "") {
-    const TempFolder files;
-    const fs::path in = files.path() / "in", out = files.path() / "out", err = files.path() / "err";
-    std::ofstream(in, std::ios::binary) << input;
+ProcessResult kivos_run(std::vector<std::string> args, const std::string &input = "") {
     args.insert(args.begin(), KIVOS_RUN);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int fds[] = {open(in.c_str(), O_RDONLY), open(out.c_str(), O_WRONLY | O_CREAT, 0600),
-                           open(err.c_str(), O_WRONLY | O_CREAT, 0600)};
-        for (int i = 0; i < 3; ++i) dup2(fds[i], i);
-        std::vector<char *> argv;
-        for (std::string &arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(99);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
+    return run_process(args, {}, input);
 }
 
 std::vector<std::string> lines(const std::string &text) {
@@ -97,7 +66,7 @@ TEST(KivosRun, PassesGuestOutputAndStatusAndReportsItsOwn) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
-        const Outcome outcome = kivos_run(c.args, c.input);
+        const ProcessResult outcome = kivos_run(c.args, c.input);
         EXPECT_EQ(outcome.status, c.status) << outcome.err;
         EXPECT_EQ(outcome.out, c.out);
         EXPECT_EQ(outcome.err.rfind(c.err, 0), 0u) << outcome.err;
@@ -107,14 +76,14 @@ TEST(KivosRun, PassesGuestOutputAndStatusAndReportsItsOwn) {
             EXPECT_EQ(outcome.err, "");
         }
     }
-    const Outcome none = kivos_run({});
+    const ProcessResult none = kivos_run({});
     EXPECT_EQ(none.status, 125);
     EXPECT_EQ(kivos_run({"--help"}).status, 0);
 }
 
 TEST(KivosRun, TracesAndCountsOnStandardError) {
     const std::string probe = KIVOS_PROBE_IMAGE;
-    const Outcome traced = kivos_run({"--trace", probe, "hi"});
+    const ProcessResult traced = kivos_run({"--trace", probe, "hi"});
     EXPECT_EQ(traced.status, 0);
     EXPECT_EQ(traced.out, probe + "\nhi\n");
     const std::vector<std::string> trace = lines(traced.err);
@@ -124,7 +93,7 @@ TEST(KivosRun, TracesAndCountsOnStandardError) {
     EXPECT_EQ(trace[1].substr(trace[1].size() - 8), ", 1) = 1");
     EXPECT_EQ(trace[4], "_exit(0)");
 
-    const Outcome stats = kivos_run({"--stats", probe, "hi"});
+    const ProcessResult stats = kivos_run({"--stats", probe, "hi"});
     EXPECT_EQ(stats.status, 0);
     std::smatch count;
     ASSERT_TRUE(std::regex_search(stats.err, count, std::regex(R"(^instructions: (\d+)\n)")))

@@ -19,13 +19,14 @@ std::string slurp(const std::filesystem::path &path) {
 
 }  // namespace
 
-ProcessResult run_process(const std::vector<std::string> &argv,
-                          const std::filesystem::path &folder) {
+ProcessResult run_process(const std::vector<std::string> &argv, const std::filesystem::path &folder,
+                          const std::string &input) {
     const TempFolder files;
-    const auto out = files.path() / "out", err = files.path() / "err";
+    const auto in = files.path() / "in", out = files.path() / "out", err = files.path() / "err";
+    std::ofstream(in, std::ios::binary) << input;
     const pid_t child = fork();
     if (child == 0) {
-        const int fds[] = {open("/dev/null", O_RDONLY),
+        const int fds[] = {open(in.c_str(), O_RDONLY),
                            open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
                            open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)};
         for (int i = 0; i < 3; ++i) dup2(fds[i], i);
