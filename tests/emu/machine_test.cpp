@@ -19,6 +19,12 @@ uint32_t reported_eip(const std::string &report) {
     return eip;
 }
 
+std::string hex8(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", value);
+    return text;
+}
+
 TEST(Machine, GuestFaultsAreReportedWithTheFaultingInstruction) {
     struct Case {
         const char *function;
@@ -32,15 +38,7 @@ TEST(Machine, GuestFaultsAreReportedWithTheFaultingInstruction) {
     const std::vector<Case> cases = {
         {"read_at", {0x10}, "guest fault: read from unmapped address 0x00000010", "\x8b\x00"},
         {"write_at", {0x10, 1}, "guest fault: write to unmapped address 0x00000010", ""},
-        {"write_at",
-         {text, 1},
-         "guest fault: write to read-only address 0x" +
-             [&] {
-                 char hex[16];
-                 std::snprintf(hex, sizeof hex, "%08x", text);
-                 return std::string(hex);
-             }(),
-         ""},
+        {"write_at", {text, 1}, "guest fault: write to read-only address 0x" + hex8(text), ""},
         {"divide", {1, 0}, "guest fault: divide error", ""},
         {"halt", {}, "guest fault: hlt", "\xf4"},
         {"bad_instruction", {}, "guest fault: invalid instruction", "\x0f\x0b"},
