@@ -33,7 +33,8 @@ int32_t Kernel::sys_getcwd(const TrapFrame &frame, const GuestMemory &memory) {
     if (const int32_t error = memory.write(frame.args[0], std::string_view(cwd.c_str(), size));
         error != 0)
         return error;
-    return static_cast<int32_t>(size);
+    // The buffer's address: what a C caller of getcwd expects back.
+    return static_cast<int32_t>(frame.args[0]);
 }
 
 int32_t Kernel::sys_chdir(const TrapFrame &frame, const GuestMemory &memory) {
