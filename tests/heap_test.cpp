@@ -2,26 +2,33 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "emu/elf_file.h"
 #include "harness/guest.h"
+#include "harness/guest_abi.h"
 
 namespace kivos::test {
 namespace {
 
-constexpr uint32_t k_arena_size = 0x100000;
-constexpr uint32_t k_enomem = 12;
+// A guest with the heap's variables at hand.
+struct HeapGuest : Guest {
+    const uint32_t heap = symbol("g_heap");
+    uint32_t used() { return read32(symbol("g_heap_used")); }
+    uint32_t error_number() { return read32(symbol("errno")); }
+    uint32_t recorded_size(uint32_t payload) { return read32(payload - 4); }
 
-uint32_t used(Guest &g) {
-    return g.read32(g.symbol("g_heap_used"));
-}
-uint32_t error_number(Guest &g) {
-    return g.read32(g.symbol("errno"));
-}
-uint32_t recorded_size(Guest &g, uint32_t payload) {
-    return g.read32(payload - 4);
-}
+    // A refusal answers null, sets errno and takes no byte.
+    void expect_refused(std::string_view function, const std::vector<uint32_t> &args) {
+        const uint32_t before = used();
+        write32(symbol("errno"), 0);
+        EXPECT_EQ(call(function, args), 0u) << function;
+        EXPECT_EQ(error_number(), k_enomem) << function;
+        EXPECT_EQ(used(), before) << function;
+    }
+};
 
 TEST(Heap, ArenaLeadsTheBssAndErrnoFollowsIt) {
     const emu::ElfFile elf = emu::ElfFile::read(KIVOS_TEST_IMAGE);
@@ -34,149 +41,94 @@ TEST(Heap, ArenaLeadsTheBssAndErrnoFollowsIt) {
     EXPECT_EQ(error->value, heap->value + k_arena_size);
 }
 
-TEST(Heap, BlockSizesAndPayloadAddresses) {
+TEST(Heap, BlockSizesAndPayloadAddressesAndFreeKeepsEverything) {
     struct Case {
-        uint32_t request;
-        uint32_t recorded;
-        uint32_t takes;
+        uint32_t request, recorded, takes;
     };
-    const std::vector<Case> cases = {
-        {0, 1, 8},    {1, 1, 8},    {4, 4, 8},    {5, 5, 16}, {12, 12, 16},
-        {13, 13, 24}, {20, 20, 24}, {21, 21, 32}, {0, 1, 8},  {100, 100, 104},
-    };
-    Guest g;
-    const uint32_t heap = g.symbol("g_heap");
-    ASSERT_EQ(used(g), 0u);
+    const std::vector<Case> cases = {{0, 1, 8},    {1, 1, 8},    {4, 4, 8},      {5, 5, 16},
+                                     {12, 12, 16}, {13, 13, 24}, {100, 100, 104}};
+    HeapGuest g;
+    uint32_t p = 0;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.request);
-        const uint32_t before = used(g);
-        const uint32_t p = g.call("malloc", {c.request});
-        EXPECT_EQ(p, heap + before + 4);
-        EXPECT_EQ(recorded_size(g, p), c.recorded);
-        EXPECT_EQ(used(g) - before, c.takes);
+        const uint32_t before = g.used();
+        p = g.call("malloc", {c.request});
+        EXPECT_EQ(p, g.heap + before + 4);
+        EXPECT_EQ(g.recorded_size(p), c.recorded);
+        EXPECT_EQ(g.used() - before, c.takes);
     }
-    EXPECT_EQ(error_number(g), 0u);
+    g.call("free", {p});
+    g.call("free", {0});
+    EXPECT_EQ(g.call("malloc", {16}), p + 104) << "nothing is reused";
+    EXPECT_EQ(g.recorded_size(p), 100u);
+    EXPECT_EQ(g.error_number(), 0u);
     EXPECT_TRUE(g.trace().empty()) << "the kernel is never asked for memory";
 }
 
 TEST(Heap, RefusesWhatDoesNotFitWithoutWrapping) {
-    Guest g;
-    const uint32_t heap = g.symbol("g_heap");
-    // Each of these would pass the arena's end, some only after the rounding or the sum wraps.
-    const std::vector<uint32_t> too_big = {k_arena_size - 3, k_arena_size, 0x7fffffff,
-                                           0xfffffff5,       0xfffffff8,   0xffffffff};
-    for (const uint32_t size : too_big) {
+    HeapGuest g;
+    // Just past the end once rounded; rounded up to exactly 2^32; the header's sum wraps.
+    for (const uint32_t size : {k_arena_size - 3, 0xfffffff5u, 0xffffffffu}) {
         SCOPED_TRACE(size);
-        for (const auto &[function, args] :
-             std::vector<std::pair<std::string, std::vector<uint32_t>>>{
-                 {"malloc", {size}}, {"calloc", {1, size}}, {"realloc", {0, size}}}) {
-            g.write32(g.symbol("errno"), 0);
-            EXPECT_EQ(g.call(function, args), 0u) << function;
-            EXPECT_EQ(error_number(g), k_enomem) << function;
-            EXPECT_EQ(used(g), 0u) << function;
-        }
+        g.expect_refused("malloc", {size});
+        g.expect_refused("calloc", {1, size});
+        g.expect_refused("realloc", {0, size});
     }
     // errno stays set through later successes.
-    EXPECT_EQ(g.call("malloc", {1}), heap + 4);
+    EXPECT_EQ(g.call("malloc", {1}), g.heap + 4);
     EXPECT_NE(g.call("calloc", {2, 2}), 0u);
-    EXPECT_NE(g.call("realloc", {heap + 4, 3}), 0u);
-    EXPECT_EQ(error_number(g), k_enomem);
-    ASSERT_EQ(used(g), 24u);
+    EXPECT_NE(g.call("realloc", {g.heap + 4, 3}), 0u);
+    EXPECT_EQ(g.error_number(), k_enomem);
 
     // The last bytes go to a request that takes exactly what is left, and not one byte more.
+    g.expect_refused("malloc", {k_arena_size - 24 - 3});
     g.write32(g.symbol("errno"), 0);
-    EXPECT_EQ(g.call("malloc", {k_arena_size - 24 - 3}), 0u);
-    EXPECT_EQ(error_number(g), k_enomem);
-    EXPECT_EQ(g.call("malloc", {k_arena_size - 24 - 4}), heap + 24 + 4);
-    EXPECT_EQ(used(g), k_arena_size);
-    g.write32(g.symbol("errno"), 0);
-    EXPECT_EQ(g.call("malloc", {0}), 0u);
-    EXPECT_EQ(error_number(g), k_enomem);
-    EXPECT_EQ(used(g), k_arena_size);
-}
-
-TEST(Heap, FillsExactlyFromEmpty) {
-    Guest g;
-    EXPECT_EQ(g.call("malloc", {k_arena_size - 4}), g.symbol("g_heap") + 4);
-    EXPECT_EQ(used(g), k_arena_size);
-    EXPECT_EQ(error_number(g), 0u);
+    EXPECT_EQ(g.call("malloc", {k_arena_size - 24 - 4}), g.heap + 24 + 4);
+    EXPECT_EQ(g.used(), k_arena_size);
+    EXPECT_EQ(g.error_number(), 0u);
+    g.expect_refused("malloc", {0});
 }
 
 TEST(Heap, CallocClearsAndRefusesAnOverflowingProduct) {
-    Guest g;
-    const uint32_t heap = g.symbol("g_heap");
-    EXPECT_EQ(g.call("calloc", {0, 5}), heap + 4);
-    EXPECT_EQ(g.call("calloc", {5, 0}), heap + 12);
-    EXPECT_EQ(used(g), 16u);
-    EXPECT_EQ(recorded_size(g, heap + 12), 1u);
-
+    HeapGuest g;
+    EXPECT_EQ(g.call("calloc", {0, 5}), g.heap + 4);
+    EXPECT_EQ(g.call("calloc", {5, 0}), g.heap + 12);
+    EXPECT_EQ(g.recorded_size(g.heap + 12), 1u);
     // Dirty the bytes of the next block: calloc clears them rather than trust the fresh arena.
-    g.write(heap + 16, std::string(32, '\xaa'));
+    g.write(g.heap + 16, std::string(32, '\xaa'));
     const uint32_t p = g.call("calloc", {3, 5});
-    EXPECT_EQ(p, heap + 20);
+    EXPECT_EQ(p, g.heap + 20);
     EXPECT_EQ(g.read(p, 15), std::string(15, '\0'));
-    EXPECT_EQ(recorded_size(g, p), 15u);
-    EXPECT_EQ(used(g), 40u);
-
-    for (const auto &[count, size] : std::vector<std::pair<uint32_t, uint32_t>>{
-             {0x10000, 0x10000}, {0xffffffff, 2}, {0x10000, 0x10}}) {
-        g.write32(g.symbol("errno"), 0);
-        EXPECT_EQ(g.call("calloc", {count, size}), 0u) << count << " x " << size;
-        EXPECT_EQ(error_number(g), k_enomem);
-        EXPECT_EQ(used(g), 40u) << "a refused calloc consumes nothing";
-    }
+    EXPECT_EQ(g.recorded_size(p), 15u);
+    // Products that wrap to 0 and to 2.
+    g.expect_refused("calloc", {0x10000, 0x10000});
+    g.expect_refused("calloc", {0x80000001, 2});
 }
 
 TEST(Heap, ReallocCopiesIntoANewBlockAndLeavesTheOldOne) {
-    struct Case {
-        uint32_t size;
-        uint32_t recorded;
-        std::string payload;
-    };
     const std::string digits = "0123456789";
-    const std::vector<Case> cases = {
-        {5, 5, "01234"},
-        {100, 100, digits + std::string(90, '\0')},
-        {0, 1, "0"},
-        {10, 10, digits},
-    };
-    Guest g;
-    const uint32_t heap = g.symbol("g_heap");
+    // What the new block holds: as many bytes as it records.
+    const std::vector<std::pair<uint32_t, std::string>> cases = {
+        {5, "01234"}, {100, digits + std::string(90, '\0')}, {0, "0"}, {10, digits}};
+    HeapGuest g;
     const uint32_t p = g.call("malloc", {10});
     g.write(p, digits);
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.size);
-        const uint32_t before = used(g);
-        const uint32_t q = g.call("realloc", {p, c.size});
-        EXPECT_EQ(q, heap + before + 4);
-        EXPECT_EQ(recorded_size(g, q), c.recorded);
-        EXPECT_EQ(g.read(q, c.recorded), c.payload);
+    // p is the newest block at first: even then it is copied, never extended in place.
+    for (const auto &[size, payload] : cases) {
+        SCOPED_TRACE(size);
+        const uint32_t before = g.used();
+        const uint32_t q = g.call("realloc", {p, size});
+        EXPECT_EQ(q, g.heap + before + 4);
+        EXPECT_EQ(g.recorded_size(q), payload.size());
+        EXPECT_EQ(g.read(q, payload.size()), payload);
         EXPECT_EQ(g.read(p, 10), digits);
-        EXPECT_EQ(recorded_size(g, p), 10u);
+        EXPECT_EQ(g.recorded_size(p), 10u);
     }
-    // The newest block too is copied, never extended in place.
-    const uint32_t last = g.call("malloc", {4});
-    EXPECT_NE(g.call("realloc", {last, 8}), last);
-
-    const uint32_t before = used(g);
-    EXPECT_EQ(g.call("realloc", {0, 16}), heap + before + 4);
-    EXPECT_EQ(recorded_size(g, heap + before + 4), 16u);
-
-    EXPECT_EQ(g.call("realloc", {p, k_arena_size}), 0u);
-    EXPECT_EQ(error_number(g), k_enomem);
-    EXPECT_EQ(used(g), before + 24);
+    const uint32_t before = g.used();
+    EXPECT_EQ(g.call("realloc", {0, 16}), g.heap + before + 4);
+    EXPECT_EQ(g.recorded_size(g.heap + before + 4), 16u);
+    g.expect_refused("realloc", {p, k_arena_size});
     EXPECT_EQ(g.read(p, 10), digits);
-}
-
-TEST(Heap, FreeKeepsEverything) {
-    Guest g;
-    const uint32_t p = g.call("malloc", {16});
-    g.call("free", {p});
-    g.call("free", {0});
-    const uint32_t q = g.call("malloc", {16});
-    EXPECT_EQ(q, p + 24);
-    EXPECT_EQ(recorded_size(g, p), 16u);
-    EXPECT_TRUE(g.trace().empty());
 }
 
 }  // namespace
