@@ -25,7 +25,7 @@ test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 bench: build
-	@for bench in $(BUILD)/tests/bench/*_bench; do $$bench; done
+	@for bench in $(BUILD)/bench/*_bench; do $$bench; done
 
 clean:
 	rm -rf $(BUILD)

@@ -2,6 +2,7 @@
 // that refuse without trapping.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -152,6 +153,16 @@ TEST(SyscallWrappers, SpawnExBuildsItsBlockOnTheStack) {
     for (uint32_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(g.read32(trap.args[0] + 4 * i), expected[i]) << "word " << i;
     }
+}
+
+TEST(SyscallWrappers, GetcwdHandsBackTheCallersBuffer) {
+    Guest g;
+    std::filesystem::create_directory(g.root() / "sub");
+    EXPECT_EQ(g.call("chdir", {g.place_string("sub")}), 0u);
+    const uint32_t buf = g.reserve(16);
+    EXPECT_EQ(g.call("getcwd", {buf, 16}), buf);
+    EXPECT_EQ(g.read_string(buf), "/sub");
+    EXPECT_EQ(static_cast<int32_t>(g.call("getcwd", {buf, 4})), -34) << "too small";
 }
 
 TEST(SyscallWrappers, AccessOpensAndClosesAgain) {
