@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,14 +20,22 @@ constexpr int kLimitReached = 124;
 constexpr int kCannotRun = 125;
 constexpr int kGuestFault = 126;
 
+constexpr const char *kUsage = "Usage: kivos-run [OPTIONS] IMAGE [ARG...]";
 constexpr const char *kFooter =
-    "\nUsage: kivos-run [OPTIONS] IMAGE [ARG...]\n"
-    "Everything after IMAGE goes to the guest, options included; the guest's\n"
+    "\nEverything after IMAGE goes to the guest, options included; the guest's\n"
     "argv[0] is IMAGE as given.\n\n"
     "Exit status: the guest's exit status (its low 8 bits), or\n"
     "  124  the instruction limit was reached\n"
     "  125  usage error, or the image cannot be loaded\n"
     "  126  the guest faulted (the report is on standard error)";
+
+// Everything after the options belongs to the guest, which CLI11's own usage line leaves out.
+class UsageFormatter : public CLI::Formatter {
+  public:
+    std::string make_usage(const CLI::App *, std::string) const override {
+        return std::string(kUsage) + "\n";
+    }
+};
 
 struct Settings {
     std::string root = ".";
@@ -93,6 +102,7 @@ int main(int argc, char **argv) {
     CLI::App app{"Runs a kivos image on the emulated kivos machine.", "kivos-run"};
     app.prefix_command();
     app.footer(kFooter);
+    app.formatter(std::make_shared<UsageFormatter>());
     app.add_option("--root", settings.root,
                    "Folder the guest sees as / (default: the current folder)");
     app.add_flag("--trace", settings.trace, "Print every trap to standard error as it happens");
@@ -113,7 +123,7 @@ int main(int argc, char **argv) {
     const bool separated = !settings.guest_argv.empty() && settings.guest_argv.front() == "--";
     if (separated) settings.guest_argv.erase(settings.guest_argv.begin());
     if (settings.guest_argv.empty()) {
-        std::fprintf(stderr, "kivos-run: no image given\n%s\n", kFooter);
+        std::fprintf(stderr, "kivos-run: no image given\n%s\n%s\n", kUsage, kFooter);
         return kCannotRun;
     }
     // Unknown options before the image land here too; an image named "-x" follows "--".
