@@ -10,6 +10,7 @@
 #ifndef KIVOS_SYSCALLS_H
 #define KIVOS_SYSCALLS_H
 
+/* clang-format off: one call a line */
 #define KIVOS_SYSCALLS(X)                 \
     X(1, write, "dpu")                    \
     X(2, _exit, "d")                      \
@@ -40,6 +41,7 @@
     X(131, spawn, "spd")                  \
     X(132, waitpid, "dpd")                \
     X(150, spawn_ex, "pdd")
+/* clang-format on */
 
 enum kivos_syscall {
 #define KIVOS_SYSCALL_ENUM(number, name, arguments) KIVOS_SYS_##name = number,
