@@ -10,7 +10,8 @@
 #ifndef KIVOS_SYSCALLS_H
 #define KIVOS_SYSCALLS_H
 
-/* clang-format off: one call a line */
+/* One call a line. */
+/* clang-format off */
 #define KIVOS_SYSCALLS(X)                 \
     X(1, write, "dpu")                    \
     X(2, _exit, "d")                      \
