@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "harness/guest.h"
+#include "harness/streams.h"
 #include "harness/guest_abi.h"
 
 namespace kivos::test {
@@ -54,18 +55,6 @@ uint32_t canary_buffer(Guest &g) {
 
 std::string with_canary(const std::string &stored) {
     return stored + std::string(k_buffer - stored.size(), k_canary);
-}
-
-uint32_t standard(Guest &g, const char *name) {
-    return g.read32(g.symbol(name));
-}
-
-// A descriptor stream record of our own in guest memory.
-uint32_t descriptor_stream(Guest &g, uint32_t fd) {
-    const uint32_t record = g.reserve(file_record::size);
-    g.write32(record + file_record::kind, k_stream_fd);
-    g.write32(record + file_record::fd, fd);
-    return record;
 }
 
 std::vector<uint32_t> write_sizes(const Guest &g) {
@@ -332,8 +321,8 @@ TEST(StreamFormatter, ConsoleWritesEachPieceAndTakesALeadingCharacterAsAControlP
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.stream) + " " + c.format);
         Guest g;
-        const uint32_t stream =
-            std::string(c.stream) == "fd1" ? descriptor_stream(g, 1) : standard(g, c.stream);
+        const uint32_t stream = std::string(c.stream) == "fd1" ? place_stream(g, k_stream_fd, 1)
+                                                               : standard_stream(g, c.stream);
         EXPECT_EQ(g.call("fprintf", place_args(g, {stream, g.place_string(c.format)}, c.args)),
                   c.expected_result);
         EXPECT_EQ(g.console(), c.expected_console);
@@ -388,10 +377,10 @@ TEST(StreamFormatter, PrintfFollowsStdoutAndRefusesNulls) {
     EXPECT_EQ(g.call("printf", {format, 'a', 'b', 'c', 42}), 2u);
     EXPECT_EQ(g.console(), packet_and_42);
     // Output to descriptor 0 fails: no packet and no character get through.
-    EXPECT_EQ(g.call("fprintf", {descriptor_stream(g, 0), format, 'a', 42}), k_minus_one);
-    EXPECT_EQ(g.call("fprintf", {descriptor_stream(g, 0), g.place_string("")}), 0u);
+    EXPECT_EQ(g.call("fprintf", {place_stream(g, k_stream_fd, 0), format, 'a', 42}), k_minus_one);
+    EXPECT_EQ(g.call("fprintf", {place_stream(g, k_stream_fd, 0), g.place_string("")}), 0u);
     EXPECT_EQ(g.call("fprintf", {0, format}), k_minus_one);
-    EXPECT_EQ(g.call("fprintf", {standard(g, "stdout"), 0}), k_minus_one);
+    EXPECT_EQ(g.call("fprintf", {standard_stream(g, "stdout"), 0}), k_minus_one);
     EXPECT_EQ(g.call("printf", {0}), k_minus_one);
     g.write32(g.symbol("stdout"), 0);
     EXPECT_EQ(g.call("printf", {g.place_string("x")}), k_minus_one);

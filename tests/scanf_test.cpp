@@ -1,13 +1,13 @@
 // Formatted input from strings and from descriptor streams.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <optional>
 #include <utility>
 #include <string>
 #include <vector>
 
 #include "harness/guest.h"
+#include "harness/streams.h"
 #include "harness/guest_abi.h"
 
 namespace kivos::test {
@@ -179,22 +179,6 @@ TEST(Sscanf, ReadsNoFurtherThanTheTerminators) {
     EXPECT_EQ(g.call("sscanf", {input, format, out, out + 4, out + 12}), 2u);
 }
 
-// A stream record of our own in guest memory.
-uint32_t place_stream(Guest &g, uint32_t kind, uint32_t fd) {
-    const uint32_t stream = g.reserve(file_record::size);
-    g.write32(stream + file_record::kind, kind);
-    g.write32(stream + file_record::fd, fd);
-    return stream;
-}
-
-// A stream over a file of the sandbox, opened by the guest's fopen.
-uint32_t open_stream(Guest &g, const std::string &name, const std::string &content) {
-    std::ofstream(g.root() / name, std::ios::binary) << content;
-    const uint32_t stream = g.call("fopen", {g.place_string(name), g.place_string("r")});
-    EXPECT_NE(stream, 0u);
-    return stream;
-}
-
 // The stream's position and its end-of-file flag.
 std::pair<uint32_t, uint32_t> state_of(Guest &g, uint32_t stream) {
     return {g.read32(stream + file_record::position), g.read32(stream + file_record::eof_flag)};
@@ -202,7 +186,7 @@ std::pair<uint32_t, uint32_t> state_of(Guest &g, uint32_t stream) {
 
 TEST(Fscanf, OneWordPerCall) {
     Guest g;
-    const uint32_t stream = open_stream(g, "numbers", "  42 17\n");
+    const uint32_t stream = open_for_reading(g, "numbers", "  42 17\n");
     const uint32_t value = g.reserve(8);
     const uint32_t format = g.place_string("%d");
     EXPECT_EQ(g.call("fscanf", {stream, format, value}), 1u);
@@ -215,7 +199,7 @@ TEST(Fscanf, OneWordPerCall) {
     EXPECT_EQ(state_of(g, stream), std::pair(8u, 1u));
 
     // The whole format is matched against one word.
-    const uint32_t again = open_stream(g, "numbers", "  42 17\n");
+    const uint32_t again = open_for_reading(g, "numbers", "  42 17\n");
     EXPECT_EQ(g.call("fscanf", {again, g.place_string("%d %d"), value, value + 4}), 1u);
     EXPECT_EQ(g.read32(value), 42u);
     EXPECT_EQ(state_of(g, again), std::pair(5u, 0u));
@@ -226,7 +210,8 @@ TEST(Fscanf, WordsAreCutAtWhitespaceAnd255Bytes) {
     const uint32_t buffer = g.reserve(k_word_buffer);
     const uint32_t format = g.place_string("%s");
     const std::string letters(300, 'q');
-    const uint32_t stream = open_stream(g, "long", letters + std::string("\nab\r\t cd\0ef", 11));
+    const uint32_t stream =
+        open_for_reading(g, "long", letters + std::string("\nab\r\t cd\0ef", 11));
     EXPECT_EQ(g.call("fscanf", {stream, format, buffer}), 1u);
     EXPECT_EQ(g.read_string(buffer), letters.substr(0, 255));
     EXPECT_EQ(state_of(g, stream), std::pair(301u, 0u));
@@ -259,7 +244,7 @@ TEST(Fscanf, RefusalsAndFailedReads) {
     Guest g;
     const uint32_t value = g.reserve(4);
     const uint32_t format = g.place_string("%d");
-    const uint32_t stream = open_stream(g, "one", "1 2");
+    const uint32_t stream = open_for_reading(g, "one", "1 2");
     g.clear_trace();
     EXPECT_EQ(g.call("fscanf", {0, format, value}), k_minus_one);
     EXPECT_EQ(g.call("fscanf", {stream, 0, value}), k_minus_one);
@@ -277,7 +262,7 @@ TEST(Fscanf, RefusalsAndFailedReads) {
 TEST(Fscanf, ReadFailingInsideAWordEndsIt) {
     Guest g;
     const uint32_t value = g.reserve(4);
-    const uint32_t stream = open_stream(g, "digits", "1234 5");
+    const uint32_t stream = open_for_reading(g, "digits", "1234 5");
     g.faults().fail_nth(KIVOS_SYS_read, 3, -5);
     EXPECT_EQ(g.call("fscanf", {stream, g.place_string("%d"), value}), 1u);
     EXPECT_EQ(g.read32(value), 12u);

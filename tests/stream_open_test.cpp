@@ -4,13 +4,12 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "harness/guest.h"
+#include "harness/streams.h"
 #include "harness/guest_abi.h"
 
 namespace kivos::test {
@@ -23,27 +22,6 @@ std::vector<std::string> trap_names(const Guest &g) {
     std::vector<std::string> names;
     for (const auto &trap : g.trace()) names.push_back(trap.name);
     return names;
-}
-
-std::string file_content(const fs::path &path) {
-    std::ostringstream content;
-    content << std::ifstream(path, std::ios::binary).rdbuf();
-    return content.str();
-}
-
-void put_file(const Guest &g, const std::string &name, const std::string &content) {
-    std::ofstream(g.root() / name, std::ios::binary) << content;
-}
-
-uint32_t standard(Guest &g, const char *name) {
-    return g.read32(g.symbol(name));
-}
-
-uint32_t record(Guest &g, uint32_t kind, uint32_t fd) {
-    const uint32_t stream = g.reserve(file_record::size);
-    g.write32(stream + file_record::kind, kind);
-    g.write32(stream + file_record::fd, fd);
-    return stream;
 }
 
 // A memory stream with the caller's two variables, each 4 bytes: buffer pointer, then size.
@@ -91,13 +69,13 @@ TEST(FileRoad, ProgramWritesTheFileWholeOnClose) {
         GuestOptions options;
         options.image = KIVOS_FILE_WRITER;
         Guest g(options);
-        if (!c.before.empty()) put_file(g, "out.txt", c.before);
+        if (!c.before.empty()) write_file(g.root() / "out.txt", c.before);
         const RunResult result = g.run_program({"file_writer", "out.txt", c.mode, c.action});
         ASSERT_EQ(result.end, RunResult::End::exited) << result.message;
         EXPECT_EQ(result.status, c.expected_status);
         EXPECT_EQ(fs::exists(g.root() / "out.txt"), c.expected_file.has_value());
         if (c.expected_file) {
-            EXPECT_EQ(file_content(g.root() / "out.txt"), *c.expected_file);
+            EXPECT_EQ(read_file(g.root() / "out.txt"), *c.expected_file);
         }
         const auto names = trap_names(g);
         const bool spooled = c.expected_status == 0 && c.action != "unclosed";
@@ -108,8 +86,8 @@ TEST(FileRoad, ProgramWritesTheFileWholeOnClose) {
 
 TEST(Fopen, StandardNamesModesAndMissingFiles) {
     Guest g;
-    put_file(g, "there", "x");
-    const uint32_t in = standard(g, "stdin"), out = standard(g, "stdout");
+    write_file(g.root() / "there", "x");
+    const uint32_t in = standard_stream(g, "stdin"), out = standard_stream(g, "stdout");
     const uint32_t dash = g.place_string("-"), there = g.place_string("there");
     struct Case {
         uint32_t path;
@@ -139,7 +117,7 @@ TEST(Fopen, StandardNamesModesAndMissingFiles) {
 
 TEST(Fopen, MakesZeroedRecordsAndTouchesNoFileForWriting) {
     Guest g;
-    put_file(g, "data", "abc");
+    write_file(g.root() / "data", "abc");
     const uint32_t path = g.place_string("new/../file");
     const uint32_t reader = g.call("fopen", {g.place_string("data"), g.place_string("rb")});
     const uint32_t spooled = g.call("fopen", {path, g.place_string("w")});
@@ -157,7 +135,7 @@ TEST(Fopen, MakesZeroedRecordsAndTouchesNoFileForWriting) {
 
 TEST(Fopen, FailedAllocationsMakeNothingAndCloseTheDescriptor) {
     Guest g;
-    put_file(g, "data", "abc");
+    write_file(g.root() / "data", "abc");
     const uint32_t path = g.place_string("data");
     const uint32_t read_mode = g.place_string("r"), write_mode = g.place_string("w");
     const uint32_t vars = g.reserve(8, 0x5a);
@@ -174,7 +152,7 @@ TEST(Fopen, FailedAllocationsMakeNothingAndCloseTheDescriptor) {
 
 TEST(Fclose, FinishesEachKindAndSparesTheStandardStreams) {
     Guest g;
-    put_file(g, "data", "abc");
+    write_file(g.root() / "data", "abc");
     const uint32_t reader = g.call("fopen", {g.place_string("data"), g.place_string("r")});
     const uint32_t fd = g.read32(reader + file_record::fd);
     struct Case {
@@ -183,7 +161,7 @@ TEST(Fclose, FinishesEachKindAndSparesTheStandardStreams) {
         uint32_t expected;
         std::vector<std::string> expected_traps;
     };
-    const uint32_t out = standard(g, "stdout");
+    const uint32_t out = standard_stream(g, "stdout");
     const uint32_t spooled_in_stdout =
         g.call("fopen", {g.place_string("kept"), g.place_string("w")});
     const uint32_t bad_folder =
@@ -191,14 +169,17 @@ TEST(Fclose, FinishesEachKindAndSparesTheStandardStreams) {
     const std::vector<Case> cases = {
         {"descriptor above 2", reader, 0, {"close"}},
         {"null", 0, k_minus_one, {}},
-        {"stdin", standard(g, "stdin"), 0, {}},
-        {"stderr", standard(g, "stderr"), 0, {}},
-        {"record on 0", record(g, k_stream_fd, 0), 0, {}},
-        {"record on 2", record(g, k_stream_fd, 2), 0, {}},
-        {"closed descriptor", record(g, k_stream_fd, 99), static_cast<uint32_t>(-9), {"close"}},
-        {"spooled without path", record(g, k_stream_spooled, 0), k_minus_one, {}},
+        {"stdin", standard_stream(g, "stdin"), 0, {}},
+        {"stderr", standard_stream(g, "stderr"), 0, {}},
+        {"record on 0", place_stream(g, k_stream_fd, 0), 0, {}},
+        {"record on 2", place_stream(g, k_stream_fd, 2), 0, {}},
+        {"closed descriptor",
+         place_stream(g, k_stream_fd, 99),
+         static_cast<uint32_t>(-9),
+         {"close"}},
+        {"spooled without path", place_stream(g, k_stream_spooled, 0), k_minus_one, {}},
         {"writefile fails", bad_folder, k_minus_one, {"writefile"}},
-        {"memory", record(g, k_stream_memory, 0), 0, {}},
+        {"memory", place_stream(g, k_stream_memory, 0), 0, {}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -328,7 +309,7 @@ TEST(MemoryStream, SizesThatWouldWrapFailBeforeAllocating) {
     const uint32_t bytes = g.place("x");  // never read: the sizes are refused first
     for (const Case &c : cases) {
         SCOPED_TRACE(std::to_string(c.len) + " + " + std::to_string(c.count));
-        const uint32_t stream = record(g, k_stream_spooled, 0);
+        const uint32_t stream = place_stream(g, k_stream_spooled, 0);
         g.write32(stream + file_record::buf, bytes);
         g.write32(stream + file_record::len, c.len);
         g.write32(stream + file_record::cap, c.cap);

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "harness/guest.h"
+#include "harness/streams.h"
 #include "harness/guest_abi.h"
 
 namespace kivos::test {
@@ -32,18 +32,6 @@ State state_of(Guest &g, uint32_t stream) {
     return {g.read32(stream + file_record::position), g.read32(stream + file_record::eof_flag)};
 }
 
-// A file of the sandbox opened by the guest's fopen.
-uint32_t open_file(Guest &g, const std::string &name, const std::string &content) {
-    std::ofstream(g.root() / name, std::ios::binary) << content;
-    const uint32_t stream = g.call("fopen", {g.place_string(name), g.place_string("r")});
-    EXPECT_NE(stream, 0u);
-    return stream;
-}
-
-uint32_t standard(Guest &g, const char *name) {
-    return g.read32(g.symbol(name));
-}
-
 size_t reads(const Guest &g) {
     size_t n = 0;
     for (const auto &trap : g.trace()) n += trap.number == KIVOS_SYS_read;
@@ -52,7 +40,7 @@ size_t reads(const Guest &g) {
 
 TEST(Fgetc, BytesEndOfFileAndRewind) {
     Guest g;
-    const uint32_t s = open_file(g, "bytes", "A\xff\0B"s);
+    const uint32_t s = open_for_reading(g, "bytes", "A\xff\0B"s);
     for (uint32_t expected : {0x41u, 0xffu, 0u, 0x42u}) EXPECT_EQ(g.call("fgetc", {s}), expected);
     EXPECT_EQ(state_of(g, s), (State{4, 0}));
     EXPECT_EQ(g.call("fgetc", {s}), k_minus_one);
@@ -97,7 +85,7 @@ TEST(Fread, OneReadAndWholeItems) {
         Guest g;
         std::string content;
         for (uint32_t i = 0; i < c.file_size; ++i) content += static_cast<char>(i + 1);
-        const uint32_t s = open_file(g, "data", content);
+        const uint32_t s = open_for_reading(g, "data", content);
         if (c.read_cap != 0) g.faults().cap_read(c.read_cap);
         const uint32_t buf = g.reserve(64, '#');
         g.clear_trace();
@@ -111,7 +99,7 @@ TEST(Fread, OneReadAndWholeItems) {
 
 TEST(Fseek, PositionsComeFromTheKernel) {
     Guest g;
-    const uint32_t s = open_file(g, "data", "0123456789");
+    const uint32_t s = open_for_reading(g, "data", "0123456789");
     const uint32_t buf = g.reserve(16);
     EXPECT_EQ(g.call("fread", {buf, 1, 5, s}), 5u);
     EXPECT_EQ(g.call("ftell", {s}), 5u);
@@ -147,13 +135,13 @@ TEST(Fseek, PositionsComeFromTheKernel) {
 TEST(StreamReading, RefusedWhereTheKindOrDescriptorCannot) {
     Guest g;
     g.set_stdin("xy");
-    const uint32_t in = standard(g, "stdin");
+    const uint32_t in = standard_stream(g, "stdin");
     const uint32_t vars = g.reserve(8);
     const uint32_t memory = g.call("open_memstream", {vars, vars + 4});
     const uint32_t spooled = g.call("fopen", {g.place_string("out"), g.place_string("w")});
     const uint32_t buf = g.reserve(16);
 
-    for (uint32_t s : {in, standard(g, "stdout"), standard(g, "stderr")}) {
+    for (uint32_t s : {in, standard_stream(g, "stdout"), standard_stream(g, "stderr")}) {
         SCOPED_TRACE(s);
         g.clear_trace();
         EXPECT_EQ(g.call("fseek", {s, 0, k_seek_set}), k_minus_one);
@@ -189,7 +177,7 @@ TEST(StreamReading, RefusedWhereTheKindOrDescriptorCannot) {
     EXPECT_EQ(g.call("fread", {0, 1, 4, in}), 0u);
 
     // With stdin pointing elsewhere, getchar reads there.
-    const uint32_t file = open_file(g, "data", "z");
+    const uint32_t file = open_for_reading(g, "data", "z");
     g.write32(g.symbol("stdin"), file);
     EXPECT_EQ(g.call("getchar"), static_cast<uint32_t>('z'));
     g.write32(g.symbol("stdin"), 0);

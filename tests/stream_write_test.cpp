@@ -5,16 +5,13 @@
 #include <vector>
 
 #include "harness/guest.h"
+#include "harness/streams.h"
 #include "harness/guest_abi.h"
 
 namespace kivos::test {
 namespace {
 
 using namespace std::string_literals;
-
-uint32_t standard(Guest &g, const char *name) {
-    return g.read32(g.symbol(name));
-}
 
 // Every write trap's byte count, in order.
 std::vector<uint32_t> write_sizes(const Guest &g) {
@@ -50,7 +47,7 @@ TEST(StreamWriter, OutputCallsOnTheStandardStreams) {
         SCOPED_TRACE(c.label);
         Guest g;
         std::vector<uint32_t> args = {c.null_text ? 0 : g.place_string(c.text)};
-        if (c.stream != nullptr) args.push_back(standard(g, c.stream));
+        if (c.stream != nullptr) args.push_back(standard_stream(g, c.stream));
         EXPECT_EQ(g.call(c.function, args), c.expected_result);
         EXPECT_EQ(g.console(), c.expected_console);
         EXPECT_EQ(write_sizes(g), c.expected_writes);
@@ -74,7 +71,7 @@ TEST(StreamWriter, FputcReturnsTheByteWritten) {
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.stream) + " " + std::to_string(c.c));
         Guest g;
-        EXPECT_EQ(g.call("fputc", {c.c, standard(g, c.stream)}), c.expected_result);
+        EXPECT_EQ(g.call("fputc", {c.c, standard_stream(g, c.stream)}), c.expected_result);
         EXPECT_EQ(g.console(), c.expected_console);
     }
     Guest g;
@@ -86,7 +83,7 @@ TEST(StreamWriter, FputcReturnsTheByteWritten) {
 TEST(StreamWriter, FwriteIsOneWriteOrNothing) {
     Guest g;
     const uint32_t data = g.place("abcdefghijkl");
-    const uint32_t out = standard(g, "stdout");
+    const uint32_t out = standard_stream(g, "stdout");
     EXPECT_EQ(g.call("fwrite", {data, 4, 3, out}), 3u);
     EXPECT_EQ(g.console(), "abcdefghijkl");
     EXPECT_EQ(write_sizes(g), std::vector<uint32_t>{12});
@@ -98,7 +95,7 @@ TEST(StreamWriter, FwriteIsOneWriteOrNothing) {
              {data, 1, 1, 0},
              {data, 0, 5, out},
              {data, 5, 0, out},
-             {data, 1, 1, standard(g, "stdin")},
+             {data, 1, 1, standard_stream(g, "stdin")},
          }) {
         EXPECT_EQ(g.call("fwrite", args), 0u);
     }
@@ -108,7 +105,7 @@ TEST(StreamWriter, FwriteIsOneWriteOrNothing) {
 TEST(StreamWriter, LoopsOnPartialWritesAndStopsOnAFailedOne) {
     Guest g;
     g.faults().cap_write(4);
-    EXPECT_EQ(g.call("fputs", {g.place_string("0123456789"), standard(g, "stdout")}), 10u);
+    EXPECT_EQ(g.call("fputs", {g.place_string("0123456789"), standard_stream(g, "stdout")}), 10u);
     EXPECT_EQ(g.console(), "0123456789");
     EXPECT_EQ(write_sizes(g), (std::vector<uint32_t>{10, 6, 2}));
 
@@ -117,7 +114,7 @@ TEST(StreamWriter, LoopsOnPartialWritesAndStopsOnAFailedOne) {
         Guest h;
         h.faults().cap_write(4);
         h.faults().fail_nth(KIVOS_SYS_write, 2, failure);
-        EXPECT_EQ(h.call("fputs", {h.place_string("0123456789"), standard(h, "stdout")}),
+        EXPECT_EQ(h.call("fputs", {h.place_string("0123456789"), standard_stream(h, "stdout")}),
                   k_minus_one);
         EXPECT_EQ(h.console(), "0123") << "what was written stays written";
         EXPECT_EQ(write_sizes(h).size(), 2u) << "nothing is retried";
@@ -131,12 +128,12 @@ TEST(StreamWriter, LoopsOnPartialWritesAndStopsOnAFailedOne) {
 
 TEST(StreamWriter, WriterChecksComeFirstAndFollowTheCurrentStdout) {
     Guest g;
-    const uint32_t out = standard(g, "stdout");
+    const uint32_t out = standard_stream(g, "stdout");
     EXPECT_EQ(g.call("file_write_bytes", {0, g.place("x"), 1}), k_minus_one);
     EXPECT_EQ(g.call("file_write_bytes", {out, 0, 0}), k_minus_one) << "null bytes fail even for 0";
-    EXPECT_EQ(g.call("file_write_bytes", {standard(g, "stdin"), g.place("x"), 0}), 0u);
+    EXPECT_EQ(g.call("file_write_bytes", {standard_stream(g, "stdin"), g.place("x"), 0}), 0u);
     // Pointing stdout at stdin's record makes every output call fail.
-    g.write32(g.symbol("stdout"), standard(g, "stdin"));
+    g.write32(g.symbol("stdout"), standard_stream(g, "stdin"));
     EXPECT_EQ(g.call("puts", {g.place_string("x")}), k_minus_one);
     EXPECT_EQ(g.call("putchar", {'x'}), k_minus_one);
     EXPECT_TRUE(g.trace().empty());
@@ -150,7 +147,7 @@ TEST(StreamWriter, StandardRecordsAreDescriptorStreams) {
     Guest g;
     for (const Case &c : {Case{"stdin", 0}, Case{"stdout", 1}, Case{"stderr", 1}}) {
         SCOPED_TRACE(c.name);
-        const uint32_t record = standard(g, c.name);
+        const uint32_t record = standard_stream(g, c.name);
         EXPECT_EQ(g.read32(record + file_record::kind), k_stream_fd);
         EXPECT_EQ(g.read32(record + file_record::fd), c.fd);
         EXPECT_EQ(g.read(record + file_record::path, file_record::size - file_record::path),

@@ -5,13 +5,12 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include <kivos/syscalls.h>
 
+#include "harness/streams.h"
 #include "probe.h"
 
 namespace kivos::test {
@@ -21,15 +20,6 @@ namespace fs = std::filesystem;
 
 constexpr uint32_t kCreate = 0x40;
 constexpr uint32_t kTruncate = 0x200;
-
-std::string contents(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void put(const fs::path &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 std::string hex(uint32_t value) {
     char text[16];
@@ -41,7 +31,7 @@ TEST(Kernel, ConsoleWritesOnlyDescriptorOneAndChecksTheBuffer) {
     Guest g(probe_options());
     const uint32_t text = g.place("hello");
     const uint32_t edge = g.place_at_edge("tail");
-    put(g.root() / "data.txt", "x");
+    write_file(g.root() / "data.txt", "x");
     ASSERT_EQ(sys(g, KIVOS_SYS_open, {g.place_string("data.txt"), 0}), 3);
     struct Case {
         uint32_t fd, buf, count;
@@ -77,7 +67,7 @@ TEST(Kernel, ReadsStandardInputAndKeys) {
 
 TEST(Kernel, OpensReadsSeeksAndClosesFiles) {
     Guest g(probe_options());
-    put(g.root() / "data.txt", "0123456789");
+    write_file(g.root() / "data.txt", "0123456789");
     fs::create_directory(g.root() / "folder");
     const uint32_t data = g.place_string("data.txt");
     const uint32_t buf = g.reserve(16);
@@ -176,10 +166,10 @@ TEST(Kernel, WritesWholeFilesAndManagesFolders) {
         SCOPED_TRACE(std::to_string(s.number) + " " + s.path);
         EXPECT_EQ(call(s.number, s.path, s.more), s.result);
     }
-    EXPECT_EQ(contents(g.root() / "empty"), "");
+    EXPECT_EQ(read_file(g.root() / "empty"), "");
     EXPECT_EQ(call(KIVOS_SYS_writefile, "f", {text, 5}), 5);
     EXPECT_EQ(call(KIVOS_SYS_writefile, "f", {text, 2}), 2);
-    EXPECT_EQ(contents(g.root() / "f"), "he") << "writefile truncates";
+    EXPECT_EQ(read_file(g.root() / "f"), "he") << "writefile truncates";
 }
 
 TEST(Kernel, KeepsACurrentFolderInsideTheRoot) {
@@ -195,7 +185,7 @@ TEST(Kernel, KeepsACurrentFolderInsideTheRoot) {
     };
     EXPECT_EQ(cwd(), "/");
     fs::create_directories(g.root() / "a" / "b");
-    put(g.root() / "file", "");
+    write_file(g.root() / "file", "");
     fs::create_directory_symlink("a/b", g.root() / "short");
 
     EXPECT_EQ(chdir("a/b"), 0);
@@ -220,7 +210,7 @@ TEST(Kernel, KeepsACurrentFolderInsideTheRoot) {
 
 TEST(Kernel, NoPathOrLinkLeavesTheRoot) {
     TempFolder outside;
-    put(outside.path() / "secret", "keep");
+    write_file(outside.path() / "secret", "keep");
     Guest g(probe_options());
     fs::create_directory_symlink(outside.path(), g.root() / "link");
     fs::create_symlink(outside.path() / "secret", g.root() / "evil");
@@ -257,7 +247,7 @@ TEST(Kernel, NoPathOrLinkLeavesTheRoot) {
         registers.insert(registers.begin(), g.place_string(a.path));
         EXPECT_LT(sys(g, a.number, registers), 0);
     }
-    EXPECT_EQ(contents(outside.path() / "secret"), "keep");
+    EXPECT_EQ(read_file(outside.path() / "secret"), "keep");
     EXPECT_EQ(std::distance(fs::directory_iterator(outside.path()), fs::directory_iterator()), 1);
     EXPECT_EQ(sys(g, KIVOS_SYS_unlink, {g.place_string("link")}), 0) << "a link itself may go";
     EXPECT_TRUE(fs::exists(outside.path() / "secret"));
@@ -279,7 +269,7 @@ TEST(Kernel, InjectedFaultsShortenTransfersAndFailChosenCalls) {
     EXPECT_EQ(sys(g, KIVOS_SYS_write, {1, text, 10}), 0);
     EXPECT_EQ(g.console(), "0123") << "a failed call does nothing";
     EXPECT_EQ(sys(g, KIVOS_SYS_read, {0, buf, 16}), 2);
-    put(g.root() / "f", "");
+    write_file(g.root() / "f", "");
     EXPECT_EQ(sys(g, KIVOS_SYS_open, {g.place_string("f"), 0}), -24);
     EXPECT_EQ(sys(g, KIVOS_SYS_open, {g.place_string("f"), 0}), 3);
     EXPECT_EQ(g.trace()[1].result, -5) << "the trace shows the injected result";
