@@ -4,10 +4,9 @@
  *     notes list          prints the notes, numbered from 1
  *     notes clear         removes every note
  *
- * The file is read through a descriptor and written back whole with
- * writefile, the way kivos writes files.
+ * The file is read through a stream and written back whole when the stream
+ * that writes it is closed, the way kivos writes files.
  */
-#include <fcntl.h>
 #include <kivos/meta.h>
 #include <stdio.h>
 #include <string.h>
@@ -24,25 +23,13 @@ static char g_notes[NOTES_CAPACITY];
 static size_t g_notes_used;
 
 static int fail(const char *message) {
-    fputs("notes: ", stderr);
-    fputs(message, stderr);
-    fputs("\n", stderr);
+    fprintf(stderr, "notes: %s\n", message);
     return 1;
 }
 
 static int usage(void) {
     fputs("Usage: notes add WORD... | notes list | notes clear\n", stderr);
     return 2;
-}
-
-static void put_number(size_t n) {
-    char digits[12];
-    char *start = digits + sizeof digits;
-    do {
-        *--start = (char)('0' + n % 10);
-        n /= 10;
-    } while (n != 0);
-    fwrite(start, 1, (size_t)(digits + sizeof digits - start), stdout);
 }
 
 static int append(const char *text, size_t length) {
@@ -53,26 +40,23 @@ static int append(const char *text, size_t length) {
 }
 
 /* Reads notes.txt into g_notes, ending in a newline even if an editor left
- * none: 0 when done (no file is no notes), -1 when it cannot be read or does
- * not fit. */
+ * none: 0 when done (no file is no notes), -1 when it does not fit. */
 static int load_notes(void) {
-    int fd = open(NOTES_PATH, O_RDONLY);
-    if (fd == NO_SUCH_FILE) return 0;
-    if (fd < 0) return -1;
-    ssize_t got = 0;
+    FILE *in = fopen(NOTES_PATH, "r");
+    if (in == NULL) return 0;
+    size_t got;
     while (g_notes_used < NOTES_CAPACITY &&
-           (got = read(fd, g_notes + g_notes_used, NOTES_CAPACITY - g_notes_used)) > 0)
-        g_notes_used += (size_t)got;
-    char extra;
-    const int too_big = g_notes_used == NOTES_CAPACITY && read(fd, &extra, 1) > 0;
-    close(fd);
-    if (too_big || got < 0) return -1;
+           (got = fread(g_notes + g_notes_used, 1, NOTES_CAPACITY - g_notes_used, in)) > 0)
+        g_notes_used += got;
+    const int too_big = fgetc(in) != EOF;
+    fclose(in);
+    if (too_big) return -1;
     if (g_notes_used > 0 && g_notes[g_notes_used - 1] != '\n') return append("\n", 1);
     return 0;
 }
 
-static size_t count_notes(void) {
-    size_t count = 0;
+static unsigned count_notes(void) {
+    unsigned count = 0;
     for (size_t i = 0; i < g_notes_used; ++i) count += g_notes[i] == '\n';
     return count;
 }
@@ -83,21 +67,20 @@ static int add_note(int count, char **words) {
         if (append(words[i], strlen(words[i])) != 0 || append(i + 1 < count ? " " : "\n", 1) != 0)
             return fail("no room for another note");
     }
-    if (writefile(NOTES_PATH, g_notes, g_notes_used) < 0) return fail("cannot write " NOTES_PATH);
-    fputs("Note ", stdout);
-    put_number(count_notes());
-    puts(" added.");
+    /* Nothing reaches the file before fclose, so a failed write leaves it as it was. */
+    FILE *out = fopen(NOTES_PATH, "w");
+    if (out == NULL || fwrite(g_notes, 1, g_notes_used, out) != g_notes_used || fclose(out) != 0)
+        return fail("cannot write " NOTES_PATH);
+    printf("Note %u added.\n", count_notes());
     return 0;
 }
 
 static int list_notes(void) {
-    size_t number = 0;
+    unsigned number = 0;
     size_t start = 0;
     for (size_t i = 0; i < g_notes_used; ++i) {
         if (g_notes[i] != '\n') continue;
-        put_number(++number);
-        fputs(". ", stdout);
-        fwrite(g_notes + start, 1, i + 1 - start, stdout);
+        printf("%u. %.*s", ++number, (int)(i + 1 - start), g_notes + start);
         start = i + 1;
     }
     if (number == 0) puts("No notes.");
