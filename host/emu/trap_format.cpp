@@ -71,11 +71,23 @@ std::string argument(char kind, uint32_t value, const GuestMemory &memory) {
     }
 }
 
+// A call whose answer is an address still fails with -4095 to -1, as every call does.
+std::string result_text(char kind, int32_t result, const GuestMemory &memory) {
+    if (kind == 'p' && (result >= 0 || result < -4095)) {
+        return argument(kind, static_cast<uint32_t>(result), memory);
+    }
+    return std::to_string(result);
+}
+
 }  // namespace
 
 std::string format_trap(std::string_view name, std::string_view kinds,
                         const std::array<uint32_t, 6> &args, std::optional<int32_t> result,
                         const GuestMemory &memory) {
+    // "pu=p": the arguments' kinds, then the answer's after '=' (signed decimal by default).
+    const size_t equals = kinds.find('=');
+    const char result_kind = equals == std::string_view::npos ? 'd' : kinds[equals + 1];
+    kinds = kinds.substr(0, equals);
     std::string line(name);
     line += '(';
     for (size_t i = 0; i < kinds.size() && i < args.size(); ++i) {
@@ -83,7 +95,7 @@ std::string format_trap(std::string_view name, std::string_view kinds,
         line += argument(kinds[i], args[i], memory);
     }
     line += ')';
-    if (result) line += " = " + std::to_string(*result);
+    if (result) line += " = " + result_text(result_kind, *result, memory);
     return line;
 }
 

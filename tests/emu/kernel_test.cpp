@@ -290,6 +290,7 @@ TEST(Kernel, TracesEveryTrapLikeStrace) {
     const uint32_t text = g.place("hi");
     const uint32_t odd = g.place_string("a\"b\\\n\x01");
     const uint32_t long_path = g.place_string(std::string(60, 'x'));
+    const uint32_t buf = g.reserve(16);
     struct Case {
         uint32_t number;
         std::vector<uint32_t> registers;
@@ -303,6 +304,9 @@ TEST(Kernel, TracesEveryTrapLikeStrace) {
          {long_path, 0, 0},
          "open(\"" + std::string(48, 'x') + "\"..., 0x0, 0x0) = -2"},
         {KIVOS_SYS_mkdir, {0x10}, "mkdir(0x10) = -14"},
+        // An answer that is an address reads as one, unless it is a failure.
+        {KIVOS_SYS_getcwd, {buf, 16}, "getcwd(" + hex(buf) + ", 16) = " + hex(buf)},
+        {KIVOS_SYS_getcwd, {buf, 1}, "getcwd(" + hex(buf) + ", 1) = -34"},
         {KIVOS_SYS_lseek, {3, 0xfffffffe, 1}, "lseek(3, -2, 1) = -9"},
         {KIVOS_SYS_mmap,
          {0, 4096, 3, 0x22, 0xffffffff, 0},

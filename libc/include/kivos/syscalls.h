@@ -2,7 +2,8 @@
  *
  * X(number, name, arguments): `arguments` spells how each argument register
  * (ebx, ecx, edx, esi, edi, ebp in that order) reads in a trace:
- *   d signed decimal, u unsigned decimal, x hexadecimal, p address, s path.
+ *   d signed decimal, u unsigned decimal, x hexadecimal, p address, s path;
+ * "=p" after them: the answer is an address (signed decimal otherwise).
  * The library's wrappers take their call numbers from here and the host
  * machine's kernel dispatches on the same list, so the two cannot drift.
  * `sleep` shares call 22 with `usleep`.
@@ -24,12 +25,12 @@
     X(49, mkdir, "s")                     \
     X(50, unlink, "s")                    \
     X(51, rmdir, "s")                     \
-    X(52, getcwd, "pu")                   \
+    X(52, getcwd, "pu=p")                 \
     X(53, kivfs_stream_begin, "s")        \
     X(54, kivfs_stream_write, "dpu")      \
     X(55, kivfs_stream_end, "d")          \
     X(95, chdir, "s")                     \
-    X(98, mmap, "puxxdd")                 \
+    X(98, mmap, "puxxdd=p")               \
     X(99, munmap, "pu")                   \
     X(110, lseek, "ddd")                  \
     X(124, pipe, "p")                     \
