@@ -56,13 +56,6 @@ TEST(Image, RamForecastHeaderAndSections) {
             EXPECT_EQ(section->addralign, rule.alignment) << rule.name;
         }
     }
-    // _start, then main, then the library.
-    const uint32_t main_address = elf.symbol("main")->value;
-    for (const auto &symbol : elf.symbols()) {
-        if (ELF32_ST_TYPE(symbol.info) == STT_FUNC && symbol.name != "_start") {
-            EXPECT_GE(symbol.value, main_address) << symbol.name;
-        }
-    }
 }
 
 TEST(Image, RamForecastRecordsByteForByte) {
@@ -119,6 +112,22 @@ TEST(Image, LargerCommandMovesItsSectionsToTheNextPage) {
     const ElfSection *text = elf.section(".text");
     EXPECT_EQ(elf.section(".rodata")->addr, (text->addr + text->size + k_page - 1) & ~(k_page - 1));
     EXPECT_THAT(meta::check_image(elf), testing::IsEmpty());
+}
+
+TEST(Image, EveryImageOpensWithStartThenMain) {
+    for (const char *image :
+         {KIVOS_RAM_FORECAST, KIVOS_TEST_IMAGE, KIVOS_BIG_COMMAND, KIVOS_FILE_WRITER}) {
+        SCOPED_TRACE(image);
+        const ElfFile elf = ElfFile::read(image);
+        EXPECT_EQ(elf.symbol("_start")->value, 0x400000u);
+        // main comes next, before every function of the library.
+        const uint32_t main_address = elf.symbol("main")->value;
+        for (const auto &symbol : elf.symbols()) {
+            if (ELF32_ST_TYPE(symbol.info) == STT_FUNC && symbol.name != "_start") {
+                EXPECT_GE(symbol.value, main_address) << symbol.name;
+            }
+        }
+    }
 }
 
 TEST(Image, EveryImageIsSelfContained) {

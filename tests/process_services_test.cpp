@@ -113,6 +113,34 @@ uint32_t unseeded_state(uint64_t tsc) {
     return state;
 }
 
+uint32_t inverse(uint32_t odd) {
+    uint32_t x = odd;  // right in 3 bits; each step doubles them
+    for (int i = 0; i < 4; ++i) x *= 2 - odd * x;
+    return x;
+}
+
+// Undoes the lowbias32 mix.
+uint32_t unmix(uint32_t x) {
+    x ^= x >> 16;
+    x *= inverse(0x846CA68B);
+    x ^= (x >> 15) ^ (x >> 30);
+    x *= inverse(0x7FEB352D);
+    return x ^ (x >> 16);
+}
+
+TEST(ProcessServices, UnseededSeedMixesCounterArenaAndStack) {
+    const uint32_t heap_used = Guest().symbol("g_heap_used");
+    for (const uint64_t tsc : {uint64_t{0x1234}, uint64_t{0x0123456789abcdef}}) {
+        SCOPED_TRACE(tsc);
+        const uint32_t seed = (unseeded_state(tsc) - 12345u) * inverse(1103515245u);
+        const auto low = static_cast<uint32_t>(tsc), high = static_cast<uint32_t>(tsc >> 32);
+        // What is left once every known input is taken out: the address of a local of rand.
+        const uint32_t rest = unmix(seed) ^ low ^ high * 1664525u ^ heap_used ^ 0x9E3779B9u;
+        EXPECT_GE(rest, 0xBFF00000u);
+        EXPECT_LT(rest, 0xC0000000u);
+    }
+}
+
 TEST(ProcessServices, UnseededRandSeedsOnceFromTheCounter) {
     EXPECT_NE(unseeded_state(0x1234), unseeded_state(0x1235));
     // The high half joins the low one multiplied by 1664525: these two counters mix the same.

@@ -38,6 +38,7 @@ TEST(StreamWriter, OutputCallsOnTheStandardStreams) {
         {"puts empty", "puts", "", false, nullptr, 0, "\n", {1}},
         {"puts null", "puts", "", true, nullptr, k_minus_one, "", {}},
         {"fputs", "fputs", "hello", false, "stdout", 5, "hello", {5}},
+        {"fputs empty writes nothing", "fputs", "", false, "stdout", 0, "", {}},
         {"fputs null", "fputs", "", true, "stdout", k_minus_one, "", {}},
         {"fputs to stderr uses descriptor 1", "fputs", "x", false, "stderr", 1, "x", {1}},
         {"fputs nothing to stdin succeeds", "fputs", "", false, "stdin", 0, "", {}},

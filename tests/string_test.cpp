@@ -31,6 +31,7 @@ TEST(StringRoutines, LengthsAndComparisons) {
         {"strcmp", text("abc"), raw(4095), 0, 1},
         {"strcmp", text("a"), text("c"), 0, -2},
         {"strcmp", text("ab"), text("a"), 0, 98},
+        {"strcmp", text("a"), text("ab"), 0, -98},
         {"strcmp", text("\xff"), text("a"), 0, 158},
         {"strcmp", text("same"), text("same"), 0, 0},
         {"strncmp", raw(0), raw(16), 0, 0},

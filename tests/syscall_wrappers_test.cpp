@@ -155,6 +155,17 @@ TEST(SyscallWrappers, SpawnExBuildsItsBlockOnTheStack) {
     }
 }
 
+TEST(SyscallWrappers, ExitHaltsShouldTheKernelComeBack) {
+    Guest g;
+    g.faults().fail_nth(KIVOS_SYS__exit, 1, -5);
+    try {
+        g.call("_exit", {7});
+        ADD_FAILURE() << "_exit came back";
+    } catch (const GuestFault &fault) {
+        EXPECT_NE(std::string(fault.what()).find("hlt"), std::string::npos) << fault.what();
+    }
+}
+
 TEST(SyscallWrappers, GetcwdHandsBackTheCallersBuffer) {
     Guest g;
     std::filesystem::create_directory(g.root() / "sub");
