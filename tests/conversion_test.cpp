@@ -235,6 +235,12 @@ TEST(FloatConversion, ExponentsAndFractionsPast1024) {
         {zeros_between("0x1.", 2000, ""), 1.0L},
         {zeros_between("0x1", 5000, "p-20000"), 1.0L},
         {zeros_between("0x0.", 2000, "1p8004"), 1.0L},
+        // More digits than an exponent can be held at: the digits and the exponent net out.
+        {zeros_between("0x1", 30000, "p-120000"), 1.0L},
+        {zeros_between("0x0.", 30000, "1p120004"), 1.0L},
+        {zeros_between("1", 110000, "e-110000"), 1.0L},
+        {zeros_between("1", 150000, "e-99990"), infinity},
+        {zeros_between("0.", 150000, "1e99990"), 0.0L},
     };
     for (const auto &[text, value] : exact) {
         SCOPED_TRACE(text.substr(0, 40));

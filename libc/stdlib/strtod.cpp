@@ -4,14 +4,16 @@
 // 1024 fraction places and an exponent of at most 1024) are then scaled one step per place and per
 // unit of exponent, each step rounding. Longer inputs would take unbounded time that way and leave
 // the long double range on the way, so they are scaled once by the whole net power instead.
+#include <stdint.h>
 #include <stdlib.h>
 
 namespace {
 
-// Far past either format's range: the magnitude stays put there, which changes no result.
-constexpr int k_exponent_hold = 100000;
 // Digit counts stop here; no string in a 32-bit address space reaches it in earnest.
 constexpr unsigned k_count_hold = 1000000000;
+// An exponent's magnitude stays put here: so far past the digit counts and either format's
+// range that any number with such an exponent is infinite or zero, held or not.
+constexpr int k_exponent_hold = 1 << 30;
 // The most places and exponent units that are scaled one step at a time.
 constexpr unsigned k_step_limit = 1024;
 
@@ -38,10 +40,6 @@ unsigned held_count(unsigned count) {
     return count < k_count_hold ? count + 1 : count;
 }
 
-int clamp(int n, int limit) {
-    return n > limit ? limit : (n < -limit ? -limit : n);
-}
-
 bool is_infinite(long double value) {
     return value > __LDBL_MAX__;
 }
@@ -53,6 +51,16 @@ struct significand {
     unsigned dropped;
     unsigned fraction_places;
 };
+
+// The net power of the base that the digits and the exponent give, held where it is infinite
+// or zero whatever the digits.
+int net_power(const significand &s, int exponent, int places_per_digit) {
+    const int64_t places = (int64_t{s.dropped} - int64_t{s.fraction_places}) * places_per_digit;
+    const int64_t power = places + exponent;
+    return static_cast<int>(power > k_exponent_hold    ? k_exponent_hold
+                            : power < -k_exponent_hold ? -k_exponent_hold
+                                                       : power);
+}
 
 template <int base>
 void take_digit(significand &s, int digit, bool in_fraction, long double saturation) {
@@ -73,8 +81,9 @@ const char *read_exponent(const char *p, int *exponent) {
     if (!is_decimal_digit(*q)) return p;
     int magnitude = 0;
     for (; is_decimal_digit(*q); ++q) {
-        magnitude = magnitude * 10 + (*q - '0');
-        if (magnitude > k_exponent_hold) magnitude = k_exponent_hold;
+        const int next =
+            magnitude > k_exponent_hold / 10 ? k_exponent_hold : magnitude * 10 + (*q - '0');
+        magnitude = next < k_exponent_hold ? next : k_exponent_hold;
     }
     *exponent = negative ? -magnitude : magnitude;
     return q;
@@ -125,15 +134,13 @@ long double decimal_value(const significand &s, int exponent) {
         if (!is_infinite(value)) return value;
     }
     // Dropped fraction digits count on both sides and cancel.
-    const int places = static_cast<int>(s.dropped) - static_cast<int>(s.fraction_places);
-    return scale_by_power_of_ten(s.value, clamp(places, k_exponent_hold) + exponent);
+    return scale_by_power_of_ten(s.value, net_power(s, exponent, 1));
 }
 
 // Steps of 16, 0.0625, 2 and 0.5 are exact while the value stays normal and finite, so one
 // scaling by the net power of two gives the same bits, and the right ones where steps would not.
 long double hex_value(const significand &s, int exponent) {
-    const int places = static_cast<int>(s.dropped) - static_cast<int>(s.fraction_places);
-    return scale_by_power_of_two(s.value, 4 * clamp(places, k_exponent_hold) + exponent);
+    return scale_by_power_of_two(s.value, net_power(s, exponent, 4));
 }
 
 // From the first digit or the '.' before one; returns the end of the number.
