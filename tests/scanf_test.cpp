@@ -229,7 +229,7 @@ TEST(Fscanf, WordsAreCutAtWhitespaceAnd255Bytes) {
 TEST(Fscanf, StandardInput) {
     Guest g;
     g.set_stdin(" \r\nhello world");
-    const uint32_t stdin_record = g.read32(g.symbol("stdin"));
+    const uint32_t stdin_record = standard_stream(g, "stdin");
     const uint32_t buffer = g.reserve(32);
     const uint32_t format = g.place_string("%s");
     EXPECT_EQ(g.call("fscanf", {stdin_record, format, buffer}), 1u);
