@@ -123,6 +123,10 @@ TEST(Qsort, SortsAnyOrderInNLogNAndRefusesWhatItCannotSort) {
         EXPECT_LT(cost[1], 8 * cost[0]) << order;
     }
 
+    const uint32_t pair = place_records(g, {"pear", "fig"});
+    g.call("qsort", {pair, 2, k_record, compare});
+    EXPECT_EQ(read_records(g, pair, 2), (std::vector<std::string>{"fig", "pear"}));
+
     const std::vector<std::string> mixed = {"pear", "fig", "apple", "fig", "kiwi"};
     const uint32_t base = place_records(g, mixed);
     for (const std::vector<uint32_t> &refused :
