@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -58,6 +60,24 @@ TEST(Sdk, TheCppExampleRunsWithItsConstructorsAndOthersStartWithout) {
         EXPECT_FALSE(elf.symbol("kivos_run_constructors")) << image;
         EXPECT_FALSE(elf.symbol("__init_array_start")) << image;
     }
+}
+
+TEST(Sdk, CppHeadersComeFromTheCompilersLibraryAndNeverFromTheHostsC) {
+    Project p;
+    std::string source;
+    for (const char *header :
+         {"new",       "initializer_list", "type_traits", "utility",  "limits",    "cstddef",
+          "cstdint",   "climits",          "cstring",     "cstdlib",  "cstdio",    "array",
+          "compare",   "concepts",         "bit",         "span",     "cctype",    "cassert",
+          "cinttypes", "vector",           "algorithm",   "optional", "functional"})
+        source += "#include <" + std::string(header) + ">\n";
+    p.write("all.cpp", source);
+    const ProcessResult listed = p.cc({"-E", "-H", "-o", "all.i", "all.cpp"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    const std::regex host_c_header("^\\.+ /usr/include/(?!c\\+\\+/|x86_64-linux-gnu/c\\+\\+/)");
+    std::istringstream lines(listed.err);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_FALSE(std::regex_search(line, host_c_header)) << line;
 }
 
 TEST(Sdk, ConstructorsRunByPriorityThenInLinkOrderAndDestructorsNever) {
