@@ -158,8 +158,8 @@ __attribute__((noinline)) size_t strlen(const char *s) {
     }
 }
 
-// Reads only words whose first byte lies below maxlen.
-size_t strnlen(const char *s, size_t maxlen) {
+// Reads only words whose first byte lies below maxlen. Kept whole, like strlen.
+__attribute__((noinline)) size_t strnlen(const char *s, size_t maxlen) {
     if (is_low(s)) return 0;
     for (size_t n = 0; n < maxlen; ++n) {
         if (is_word_aligned(s + n)) {
