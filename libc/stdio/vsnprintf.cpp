@@ -50,9 +50,9 @@ struct directive {
     bool left_justify;
     bool zero_fill;
     bool plus_sign;
+    bool wide;  // `ll`: the integer argument is 64 bits
     int width;
     int precision;  // negative: none
-    bool wide;      // `ll`: the integer argument is 64 bits
 };
 
 // What one conversion produces, in this order: spaces, a sign or "0x", zeros, its text, spaces.
@@ -91,7 +91,7 @@ const char *parse_flags_and_counts(const char *p, argument_list &args, directive
 
 // Parses a whole directive; returns the conversion character's place.
 const char *parse_directive(const char *p, argument_list &args, directive *d) {
-    *d = directive{false, false, false, 0, -1, false};
+    *d = directive{false, false, false, false, 0, -1};
     if (may_have_flags_or_counts(*p)) p = parse_flags_and_counts(p, args, d);
     // One modifier at most: whatever follows it is the conversion character.
     if (*p == 'z') return p + 1;
@@ -229,7 +229,7 @@ void render(bounded_output &out, const char *format, argument_list &args) {
     for (;;) {
         const char *literal = p;
         while (*p != '%' && *p != '\0') ++p;
-        put_bytes(out, literal, static_cast<size_t>(p - literal));
+        if (p != literal) put_bytes(out, literal, static_cast<size_t>(p - literal));
         if (*p == '\0') return;
         directive d;
         p = parse_directive(p + 1, args, &d);
