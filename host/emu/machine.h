@@ -63,6 +63,8 @@ class Machine {
     void write_register(int reg, uint32_t value);
     void stop_with(RunResult result);
 
+    template <typename Work>
+    static void guarded(void *self, Work work) noexcept;
     static void on_interrupt(uc_engine *engine, uint32_t vector, void *self);
     static bool on_invalid_memory(uc_engine *engine, uc_mem_type type, uint64_t address, int size,
                                   int64_t value, void *self);
