@@ -5,10 +5,10 @@
 
 #include "emu/elf_file.h"
 #include "harness/guest.h"
+#include "report.h"
 
 int main() {
-    kivos::test::GuestOptions options;
-    options.count_instructions = true;
+    kivos::test::GuestOptions options = kivos::bench::counting();
     options.image = KIVOS_RAM_FORECAST;
     kivos::test::Guest g(options);
     g.run_program({"ram_forecast"});

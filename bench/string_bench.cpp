@@ -1,34 +1,19 @@
 // Instructions that the string and memory routines cost on the kivos machine, one line per case.
 #include <cstdint>
-#include <cstdio>
 #include <string>
-#include <vector>
 
 #include "harness/guest.h"
+#include "report.h"
 
-namespace {
-
-using kivos::test::Guest;
-using kivos::test::GuestOptions;
-
-constexpr uint32_t k_block = 4096;
-
-void report(Guest &g, const char *label, const char *function, std::vector<uint32_t> args) {
-    g.call(function, args);
-    std::printf("%s: %llu instructions\n", label,
-                static_cast<unsigned long long>(g.instructions()));
-}
-
-}  // namespace
+using kivos::bench::report;
 
 int main() {
-    GuestOptions options;
-    options.count_instructions = true;
-    Guest g(options);
+    kivos::test::Guest g(kivos::bench::counting());
     const std::string hundred(100, 'a');
     report(g, "strlen, 100 bytes", "strlen", {g.place_string(hundred)});
     report(g, "strcmp, two equal 100-byte strings", "strcmp",
            {g.place_string(hundred), g.place_string(hundred)});
+    constexpr uint32_t k_block = 4096;
     const uint32_t a = g.reserve(k_block + 16), b = g.reserve(k_block + 16);
     report(g, "memcpy, 4 KiB", "memcpy", {a, b, k_block});
     report(g, "memset, 4 KiB", "memset", {a, 'x', k_block});
