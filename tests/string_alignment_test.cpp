@@ -51,45 +51,38 @@ struct Edges {
         return start;
     }
     std::string span(int s) const { return g.read(end[s] - k_span, k_span); }
+    size_t offset(int s, uint32_t address) const { return address - (end[s] - k_span); }
 
-    int32_t call(const std::string &function, std::vector<uint32_t> args, const std::string &what) {
+    int32_t call(const char *function, std::vector<uint32_t> args) {
         try {
             return static_cast<int32_t>(g.call(function, std::move(args)));
         } catch (const GuestFault &fault) {
-            ADD_FAILURE() << function << " " << what << ": " << fault.what();
+            ADD_FAILURE() << function << ": " << fault.what();
             return 0;
         }
     }
 };
 
-std::string label(size_t length, uint32_t a, uint32_t b = 0) {
-    return "length " + std::to_string(length) + " alignments " + std::to_string(a) + "/" +
-           std::to_string(b);
-}
-
 TEST(WordRoutines, LengthsMatchTheByteModel) {
     Edges e;
-    for (size_t n = 0; n <= k_longest && !testing::Test::HasFailure(); ++n) {
-        const std::string s = sample(n);
+    for (uint32_t n = 0; n <= k_longest && !testing::Test::HasFailure(); ++n) {
         for (uint32_t a = 0; a < 4; ++a) {
-            const uint32_t p = e.place(0, s + '\0', a);
-            EXPECT_EQ(e.call("strlen", {p}, label(n, a)), static_cast<int32_t>(n));
-            for (size_t max : {n / 2, n, n + 3}) {
-                EXPECT_EQ(e.call("strnlen", {p, static_cast<uint32_t>(max)}, label(n, a)),
-                          static_cast<int32_t>(std::min(n, max)));
+            SCOPED_TRACE("length " + std::to_string(n) + " alignment " + std::to_string(a));
+            const uint32_t p = e.place(0, sample(n) + '\0', a);
+            EXPECT_EQ(e.call("strlen", {p}), static_cast<int32_t>(n));
+            for (uint32_t max : {n / 2, n, n + 3}) {
+                EXPECT_EQ(e.call("strnlen", {p, max}), static_cast<int32_t>(std::min(n, max)));
             }
         }
         // No terminator at all: strnlen reads no further than its bound.
-        const uint32_t unterminated = e.place(0, s, 0, true);
-        EXPECT_EQ(e.call("strnlen", {unterminated, static_cast<uint32_t>(n)}, label(n, 0)),
-                  static_cast<int32_t>(n));
+        EXPECT_EQ(e.call("strnlen", {e.place(0, sample(n), 0, true), n}), static_cast<int32_t>(n));
     }
 }
 
 // b is a itself, a with its last byte raised, and a cut short by a zero byte halfway.
 TEST(WordRoutines, ComparisonsMatchTheByteModel) {
     Edges e;
-    for (size_t n = 0; n <= k_longest && !testing::Test::HasFailure(); ++n) {
+    for (uint32_t n = 0; n <= k_longest && !testing::Test::HasFailure(); ++n) {
         const std::string a = sample(n) + '\0';
         e.second_filler = n % 2 == 0 ? '\xaa' : '\0';
         std::vector<std::string> others = {a};
@@ -101,55 +94,45 @@ TEST(WordRoutines, ComparisonsMatchTheByteModel) {
         }
         for (uint32_t x = 0; x < 16; ++x) {
             for (const std::string &b : others) {
+                SCOPED_TRACE("length " + std::to_string(n) + " alignments " + std::to_string(x));
                 const uint32_t pa = e.place(0, a, x % 4), pb = e.place(1, b, x / 4);
-                const std::string what = label(n, x % 4, x / 4);
-                const auto length = static_cast<uint32_t>(n);
-                EXPECT_EQ(e.call("strcmp", {pa, pb}, what), model_compare(a, b, n + 1, true));
-                EXPECT_EQ(e.call("strncmp", {pa, pb, length}, what), model_compare(a, b, n, true));
+                EXPECT_EQ(e.call("strcmp", {pa, pb}), model_compare(a, b, n + 1, true));
+                EXPECT_EQ(e.call("strncmp", {pa, pb, n}), model_compare(a, b, n, true));
                 const uint32_t qa = e.place(0, a.substr(0, n), x % 4);
                 const uint32_t qb = e.place(1, b.substr(0, n), x / 4);
-                EXPECT_EQ(e.call("memcmp", {qa, qb, length}, what), model_compare(a, b, n, false));
+                EXPECT_EQ(e.call("memcmp", {qa, qb, n}), model_compare(a, b, n, false));
             }
         }
     }
 }
 
-// The whole span after each call against the same change made on the host.
+// Apart (memmove both ways), overlapping by 1 to 8 bytes either way, and filled: the whole span
+// after each call against the same change made on the host.
 TEST(WordRoutines, MovesAndFillsMatchTheByteModel) {
     Edges e;
-    for (size_t n = 0; n <= k_longest && !testing::Test::HasFailure(); ++n) {
-        const auto length = static_cast<uint32_t>(n);
+    for (uint32_t n = 0; n <= k_longest && !testing::Test::HasFailure(); ++n) {
         const std::string bytes = sample(n);
         for (uint32_t x = 0; x < 16; ++x) {
-            const std::string what = label(n, x % 4, x / 4);
-            // Apart (both directions for memmove), and overlapping by 1 to 7 bytes either way.
+            SCOPED_TRACE("length " + std::to_string(n) + " alignments " + std::to_string(x));
             for (const char *function : {"memcpy", "memmove"}) {
                 for (int to = 0; to < 2; ++to) {
                     const uint32_t src = e.place(1 - to, bytes, x % 4);
                     const uint32_t dst = e.place(to, std::string(n, '\x55'), x / 4);
-                    std::string expected = e.span(to);
-                    std::memcpy(&expected[dst - (e.end[to] - k_span)], bytes.data(), n);
-                    EXPECT_EQ(e.call(function, {dst, src, length}, what),
-                              static_cast<int32_t>(dst));
-                    EXPECT_EQ(e.span(to), expected) << function << " " << what;
+                    const std::string expected = e.span(to).replace(e.offset(to, dst), n, bytes);
+                    EXPECT_EQ(e.call(function, {dst, src, n}), static_cast<int32_t>(dst));
+                    EXPECT_EQ(e.span(to), expected) << function << " into span " << to;
                 }
             }
-            const int shift = static_cast<int>(x % 8) + 1, sign = x < 8 ? 1 : -1;
-            const uint32_t base = e.place(1, sample(n + 16), x % 4) + 8;
-            const uint32_t dst = base + static_cast<uint32_t>(sign * shift);
+            const int shift = (x < 8 ? 1 : -1) * static_cast<int>(x % 8 + 1);
+            const uint32_t src = e.place(1, sample(n + 16), x % 4) + 8;
             std::string expected = e.span(1);
-            char *start = &expected[base - (e.end[1] - k_span)];
-            std::memmove(start + sign * shift, start, n);
-            e.call("memmove", {dst, base, length}, what + " shift " + std::to_string(sign * shift));
-            EXPECT_EQ(e.span(1), expected) << what << " shift " << sign * shift;
-        }
-        for (uint32_t a = 0; a < 4; ++a) {
-            const uint32_t dst = e.place(0, bytes, a);
-            std::string expected = e.span(0);
-            std::memset(&expected[dst - (e.end[0] - k_span)], 0xA5, n);
-            EXPECT_EQ(e.call("memset", {dst, 0x1A5, length}, label(n, a)),
-                      static_cast<int32_t>(dst));
-            EXPECT_EQ(e.span(0), expected) << label(n, a);
+            std::memmove(&expected[e.offset(1, src) + shift], &expected[e.offset(1, src)], n);
+            e.call("memmove", {src + static_cast<uint32_t>(shift), src, n});
+            EXPECT_EQ(e.span(1), expected) << "shifted by " << shift;
+            const uint32_t dst = e.place(0, bytes, x % 4);
+            const std::string filled = e.span(0).replace(e.offset(0, dst), n, n, '\xa5');
+            EXPECT_EQ(e.call("memset", {dst, 0x1A5, n}), static_cast<int32_t>(dst));
+            EXPECT_EQ(e.span(0), filled);
         }
     }
 }
