@@ -1,6 +1,7 @@
 // The kernel's calls as a guest sees them: console, files, folders, the
 // sandbox's walls, injected faults and the trace.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
@@ -164,14 +165,35 @@ TEST(Kernel, WritesWholeFilesAndManagesFolders) {
              {KIVOS_SYS_rmdir, "/", {}, -22},
              {KIVOS_SYS_mkdir, "", {}, -2},
              {KIVOS_SYS_writefile, "empty", {text, 0}, 0},
+             // A trailing slash names a folder or nothing.
+             {KIVOS_SYS_writefile, "newf/", {text, 1}, -21},
+             {KIVOS_SYS_writefile, "empty/", {text, 1}, -20},
+             {KIVOS_SYS_unlink, "empty/", {}, -20},
+             {KIVOS_SYS_open, "empty/", {0}, -20},
+             {KIVOS_SYS_open, "newf/", {kCreate}, -21},
+             {KIVOS_SYS_mkdir, "dir/", {}, 0},
+             {KIVOS_SYS_unlink, "dir/", {}, -21},
+             {KIVOS_SYS_rmdir, "dir//", {}, 0},
          }) {
         SCOPED_TRACE(std::to_string(s.number) + " " + s.path);
         EXPECT_EQ(call(s.number, s.path, s.more), s.result);
     }
     EXPECT_EQ(read_file(g.root() / "empty"), "");
+    EXPECT_FALSE(fs::exists(g.root() / "newf"));
     EXPECT_EQ(call(KIVOS_SYS_writefile, "f", {text, 5}), 5);
     EXPECT_EQ(call(KIVOS_SYS_writefile, "f", {text, 2}), 2);
     EXPECT_EQ(read_file(g.root() / "f"), "he") << "writefile truncates";
+}
+
+// A FIFO would block the machine for good, and opening a device can act on the host.
+TEST(Kernel, OpensOnlyRegularFilesAndFolders) {
+    Guest g(probe_options());
+    ASSERT_EQ(::mkfifo((g.root() / "fifo").c_str(), 0644), 0);
+    const uint32_t fifo = g.place_string("fifo");
+    for (const uint32_t flags : {0u, kCreate, kTruncate, kCreate | kTruncate | 1})
+        EXPECT_EQ(sys(g, KIVOS_SYS_open, {fifo, flags}), -13) << flags;
+    EXPECT_EQ(sys(g, KIVOS_SYS_writefile, {fifo, g.place("x"), 1}), -13);
+    EXPECT_EQ(sys(g, KIVOS_SYS_unlink, {fifo}), 0) << "the name itself may go";
 }
 
 TEST(Kernel, KeepsACurrentFolderInsideTheRoot) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <elf.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <fstream>
@@ -13,6 +14,7 @@
 
 #include "emu/elf_image.h"
 #include "emu/errors.h"
+#include "harness/guest.h"
 
 namespace kivos::emu {
 namespace {
@@ -86,8 +88,10 @@ TEST(Loader, RefusesDamagedImagesWithOneLine) {
         {"header cut short", [](Bytes &b) { b.resize(40); }, "truncated ELF header"},
         {"x86-64 machine", set16(offsetof(Elf32_Ehdr, e_machine), EM_X86_64), "not an i386 image"},
         {"shared object", set16(offsetof(Elf32_Ehdr, e_type), ET_DYN), "not a static executable"},
-        {"program headers past the end", set16(offsetof(Elf32_Ehdr, e_phnum), 0xffff),
+        {"program headers past the end", set32(offsetof(Elf32_Ehdr, e_phoff), 0xfffffff0),
          "program headers lie outside the file"},
+        {"thousands of program headers", set16(offsetof(Elf32_Ehdr, e_phnum), 4000),
+         "4000 program headers; a kivos image has at most 64"},
         {"segment past the end", set32(ph(0, offsetof(Elf32_Phdr, p_filesz)), 0x100000),
          "outside the file"},
         {"segment offset wraps", set32(ph(0, offsetof(Elf32_Phdr, p_offset)), 0xfffffff0),
@@ -131,10 +135,32 @@ TEST(Loader, RefusesDamagedImagesWithOneLine) {
     }
 }
 
-TEST(Loader, NamesFilesItCannotRead) {
-    for (const char *path : {"/no/such/image", "/"}) {
+// Each refused at once: nothing blocks, and nothing large is read.
+TEST(Loader, ChecksAFileBeforeReadingIt) {
+    const test::TempFolder folder;
+    const std::string fifo = folder.path() / "fifo", zeros = folder.path() / "zeros",
+                      huge = folder.path() / "huge";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    std::ofstream{zeros};
+    std::filesystem::resize_file(zeros, 3ull << 30);
+    std::ofstream(huge, std::ios::binary)
+        .write(reinterpret_cast<const char *>(probe_bytes().data()), sizeof(Elf32_Ehdr));
+    std::filesystem::resize_file(huge, 600u << 20);
+    const std::vector<std::pair<std::string, const char *>> cases = {
+        {"/no/such/image", "cannot open: No such file"},
+        {"/", "is a folder"},
+        {fifo, "not a regular file"},
+        {"/dev/zero", "not a regular file"},
+        {zeros, "not an ELF file"},
+        {huge, "larger than any kivos image (629145600 bytes)"}};
+    for (const auto &[path, reason] : cases) {
         SCOPED_TRACE(path);
-        EXPECT_THROW(ElfImage::load(path), ImageError);
+        try {
+            ElfImage::load(path);
+            ADD_FAILURE() << "accepted";
+        } catch (const ImageError &error) {
+            EXPECT_NE(std::string(error.what()).find(reason), std::string::npos) << error.what();
+        }
     }
 }
 
