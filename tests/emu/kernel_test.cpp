@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -298,6 +299,24 @@ TEST(Kernel, InjectedFaultsShortenTransfersAndFailChosenCalls) {
     EXPECT_EQ(sys(g, KIVOS_SYS_open, {g.place_string("f"), 0}), 3);
     EXPECT_EQ(g.trace()[1].result, -5) << "the trace shows the injected result";
     EXPECT_EQ(g.trace()[1].line.substr(g.trace()[1].line.size() - 5), " = -5");
+}
+
+// What the machine keeps of a call does not grow with the number of distinct numbers tried.
+TEST(Kernel, UnknownCallNumbersTakeNoMemory) {
+    Guest g(probe_options());
+    g.kernel().trace().keep_records(false);
+    const auto resident_bytes = [] {
+        size_t pages = 0, resident = 0;
+        std::ifstream("/proc/self/statm") >> pages >> resident;
+        return resident * 4096;
+    };
+    const auto numbers = [&](const char *count) {
+        ASSERT_EQ(g.run_program({"probe", "numbers", count}).status, 0);
+    };
+    numbers("1000");
+    const size_t before = resident_bytes();
+    numbers("300000");
+    EXPECT_LT(resident_bytes() - before, 8u << 20);
 }
 
 TEST(Kernel, HostErrorsBecomeKivosErrors) {
