@@ -1,12 +1,17 @@
 # make run: build everything and run ram_forecast on the emulated kivos machine.
 # make test: build everything and run the whole test suite.
 # make bench: build everything and print what library calls cost, in instructions.
+# make sanitize: the whole test suite on host tools built with ASan and UBSan, in build-sanitize.
+# make fuzz: every fuzz target for FUZZ_SECONDS each (FUZZ=name... for some), with its figures.
 SHELL := bash
 BUILD ?= build
 ARGS ?=
+CMAKE_OPTIONS ?=
+FUZZ_SECONDS ?= 60
+FUZZ ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench sanitize fuzz clean
 
 all: build
 
@@ -14,13 +19,15 @@ deps:
 	@tools/install-deps
 
 configure: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_OPTIONS) >/dev/null
 
 # On standard error, and only what the build has to say: make's folder changes
-# and CMake's lines for targets already up to date are left out.
+# and CMake's lines for targets already up to date (the fuzz targets' own build
+# among them) are left out.
+UP_TO_DATE := Built target |(Performing build|No install) step for 'kivos_fuzz'|Completed 'kivos_fuzz'
 build: configure
 	@set -o pipefail; cmake --build $(BUILD) -j $(JOBS) -- --no-print-directory 2>&1 \
-		| { grep -v '^\[ *[0-9]*%\] Built target ' || true; } >&2
+		| { grep -Ev "^\[ *[0-9]*%\] ($(UP_TO_DATE))" || true; } >&2
 
 run: build
 	@$(BUILD)/bin/kivos-run $(BUILD)/kivos/ram_forecast $(ARGS)
@@ -31,5 +38,11 @@ test: build
 bench: build
 	@for bench in $(BUILD)/bench/*_bench; do $$bench; done
 
+fuzz: build
+	@tools/fuzz $(BUILD) --seconds $(FUZZ_SECONDS) $(FUZZ)
+
+sanitize:
+	@$(MAKE) --no-print-directory test BUILD=$(BUILD)-sanitize CMAKE_OPTIONS=-DKIVOS_SANITIZE=ON
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-sanitize
