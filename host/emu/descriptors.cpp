@@ -5,26 +5,31 @@
 namespace kivos::emu {
 namespace {
 
-constexpr int32_t kFirstFile = 3;
-constexpr int32_t kMostOpen = 256;
+constexpr int32_t kFirstFree = 3;
 
 }  // namespace
 
-int32_t DescriptorTable::add(OwnedFd file) {
-    int32_t fd = kFirstFile;
-    while (files_.contains(fd)) ++fd;
-    if (fd >= kFirstFile + kMostOpen) return -EMFILE;
-    files_.emplace(fd, std::move(file));
+int32_t DescriptorTable::add(Entry entry) {
+    int32_t fd = kFirstFree;
+    while (entries_.contains(fd)) ++fd;
+    if (fd >= kSize) return -EMFILE;
+    entries_.emplace(fd, std::move(entry));
     return fd;
 }
 
-int DescriptorTable::host_fd(int32_t fd) const {
-    const auto found = files_.find(fd);
-    return found == files_.end() ? -1 : found->second.get();
+int32_t DescriptorTable::place(int32_t fd, Entry entry) {
+    if (fd < 0 || fd >= kSize) return -EBADF;
+    entries_[fd] = std::move(entry);
+    return fd;
+}
+
+DescriptorTable::Entry *DescriptorTable::find(int32_t fd) {
+    const auto found = entries_.find(fd);
+    return found == entries_.end() ? nullptr : &found->second;
 }
 
 int32_t DescriptorTable::remove(int32_t fd) {
-    return files_.erase(fd) == 1 ? 0 : -EBADF;
+    return entries_.erase(fd) == 1 ? 0 : -EBADF;
 }
 
 }  // namespace kivos::emu

@@ -1,7 +1,9 @@
 #include "emu/guest_memory.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "emu/layout.h"
 
@@ -17,6 +19,14 @@ class Regions {
     ~Regions() { uc_free(list_); }
     Regions(const Regions &) = delete;
     Regions &operator=(const Regions &) = delete;
+
+    // [begin, end] of every region, lowest first.
+    std::vector<std::pair<uint64_t, uint64_t>> sorted() const {
+        std::vector<std::pair<uint64_t, uint64_t>> spans;
+        for (uint32_t i = 0; i < count_; ++i) spans.emplace_back(list_[i].begin, list_[i].end);
+        std::sort(spans.begin(), spans.end());
+        return spans;
+    }
 
     // The region holding `address`, or nullptr.
     const uc_mem_region *find(uint64_t address) const {
@@ -42,6 +52,25 @@ bool GuestMemory::accessible(uint32_t address, uint32_t size, uint32_t permissio
         at = region->end + 1;
     }
     return true;
+}
+
+bool GuestMemory::unmapped(uint32_t address, uint32_t size) const {
+    if (size == 0) return true;
+    const uint64_t end = uint64_t{address} + size;
+    for (const auto &[begin, last] : Regions(engine_).sorted())
+        if (begin < end && last >= address) return false;
+    return true;
+}
+
+std::optional<uint32_t> GuestMemory::find_free(uint32_t size, uint32_t low, uint32_t high) const {
+    uint64_t candidate = layout::page_up(low);
+    for (const auto &[begin, last] : Regions(engine_).sorted()) {
+        if (last < candidate) continue;
+        if (begin >= candidate + size) break;
+        candidate = layout::page_up(last + 1);
+    }
+    if (candidate + size > high) return std::nullopt;
+    return static_cast<uint32_t>(candidate);
 }
 
 int32_t GuestMemory::read(uint32_t address, uint32_t size, std::string &out) const {

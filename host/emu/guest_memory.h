@@ -6,6 +6,7 @@
 #include <unicorn/unicorn.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,11 @@ class GuestMemory {
     // True when all of [address, address + size) is mapped with `permission`
     // (UC_PROT_READ or UC_PROT_WRITE).
     bool accessible(uint32_t address, uint32_t size, uint32_t permission) const;
+    // True when no byte of [address, address + size) is mapped.
+    bool unmapped(uint32_t address, uint32_t size) const;
+    // The lowest page-aligned address in [low, high) that starts `size`
+    // unmapped bytes, if there is one.
+    std::optional<uint32_t> find_free(uint32_t size, uint32_t low, uint32_t high) const;
 
   private:
     uc_engine *engine_;

@@ -45,8 +45,8 @@ Machine &machine_of(void *self) {
 
 }  // namespace
 
-Machine::Machine(const ElfImage &image, Kernel &kernel, MachineOptions options)
-    : memory_(engine_.get()), kernel_(kernel), options_(options), entry_(image.entry()) {
+Machine::Machine(const ElfImage &image, TrapHandler &handler, MachineOptions options)
+    : memory_(engine_.get()), handler_(handler), options_(options), entry_(image.entry()) {
     load(image);
     map(layout::kStackBottom, layout::kStackSize, UC_PROT_READ | UC_PROT_WRITE);
     map(layout::kReturnStub, layout::kPageSize, UC_PROT_READ | UC_PROT_EXEC);
@@ -58,8 +58,19 @@ Machine::Machine(const ElfImage &image, Kernel &kernel, MachineOptions options)
     if (options_.pinned_tsc) pin_time_stamp_counter(image);
 }
 
-void Machine::map(uint32_t address, uint32_t size, uint32_t perms) {
-    check(uc_mem_map(engine_.get(), address, size, perms), "mapping guest memory");
+void Machine::map(uint32_t address, uint32_t size, uint32_t perms, std::string_view contents) {
+    if (contents.empty()) {
+        check(uc_mem_map(engine_.get(), address, size, perms), "mapping guest memory");
+        return;
+    }
+    check(uc_mem_map(engine_.get(), address, size, UC_PROT_WRITE), "mapping guest memory");
+    check(uc_mem_write(engine_.get(), address, contents.data(), contents.size()),
+          "filling guest memory");
+    check(uc_mem_protect(engine_.get(), address, size, perms), "protecting guest memory");
+}
+
+void Machine::unmap(uint32_t address, uint32_t size) {
+    check(uc_mem_unmap(engine_.get(), address, size), "unmapping guest memory");
 }
 
 // Pages shared by two segments get the permissions of both: the engine
@@ -198,6 +209,18 @@ RunResult Machine::run_program(const std::vector<std::string> &argv) {
     return run(entry_, 0);
 }
 
+void Machine::prepare_program(const std::vector<std::string> &argv) {
+    reset_cpu(build_initial_stack(argv));
+    write_register(UC_X86_REG_EIP, entry_);
+    instructions_ = 0;
+}
+
+RunResult Machine::resume(uint64_t budget) {
+    stop_at_ = instructions_ + budget;
+    stop_end_ = RunResult::End::preempted;
+    return run_on(read_register(UC_X86_REG_EIP), 0);
+}
+
 RunResult Machine::call(uint32_t address, const std::vector<uint32_t> &args) {
     // At the call the stack is 16-byte aligned, as the i386 ABI wants.
     const std::string bytes = words(args);
@@ -212,9 +235,15 @@ RunResult Machine::call(uint32_t address, const std::vector<uint32_t> &args) {
 }
 
 RunResult Machine::run(uint32_t start, uint64_t until) {
+    instructions_ = 0;
+    stop_at_ = options_.instruction_limit;
+    stop_end_ = RunResult::End::limit;
+    return run_on(start, until);
+}
+
+RunResult Machine::run_on(uint32_t start, uint64_t until) {
     stop_.reset();
     host_error_ = nullptr;
-    instructions_ = 0;
     const uc_err error = uc_emu_start(engine_.get(), start, until, 0, 0);
     if (host_error_) std::rethrow_exception(host_error_);
     if (stop_) return *stop_;
@@ -261,7 +290,14 @@ void Machine::handle_trap() {
                     {read_register(UC_X86_REG_EBX), read_register(UC_X86_REG_ECX),
                      read_register(UC_X86_REG_EDX), read_register(UC_X86_REG_ESI),
                      read_register(UC_X86_REG_EDI), read_register(UC_X86_REG_EBP)}};
-    const TrapOutcome outcome = kernel_.trap(frame, memory_);
+    const TrapOutcome outcome = handler_.on_trap(frame);
+    if (outcome.blocked) {
+        // Back onto the int 0x80 (two bytes), eax still the call number, so
+        // that the call is made afresh when the guest runs again.
+        write_register(UC_X86_REG_EIP, read_register(UC_X86_REG_EIP) - 2);
+        stop_with({RunResult::End::blocked, 0, {}});
+        return;
+    }
     write_register(UC_X86_REG_EAX, static_cast<uint32_t>(outcome.result));
     if (outcome.exit_status) stop_with({RunResult::End::exited, *outcome.exit_status, {}});
 }
@@ -281,10 +317,12 @@ bool Machine::on_invalid_memory(uc_engine *, uc_mem_type type, uint64_t address,
 
 void Machine::on_instruction(uc_engine *, uint64_t, uint32_t, void *self) {
     Machine &machine = machine_of(self);
-    const uint64_t limit = machine.options_.instruction_limit;
+    const uint64_t stop_at = machine.stop_at_;
     // A stop requested here keeps this instruction from running.
-    if (limit != 0 && machine.instructions_ == limit && !machine.stop_)
-        machine.stop_with({RunResult::End::limit, 0, fault_report::limit(limit)});
+    if (stop_at != 0 && machine.instructions_ == stop_at && !machine.stop_)
+        machine.stop_with({machine.stop_end_, 0,
+                           machine.stop_end_ == RunResult::End::limit ? fault_report::limit(stop_at)
+                                                                      : std::string()});
     else
         ++machine.instructions_;
 }

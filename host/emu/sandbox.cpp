@@ -14,6 +14,8 @@ namespace kivos::emu {
 namespace {
 
 constexpr uint32_t kAccessMode = 0x3;
+constexpr uint32_t kWriteOnly = 0x1;
+constexpr uint32_t kReadWrite = 0x2;
 constexpr uint32_t kCreate = 0x40;
 constexpr uint32_t kTruncate = 0x200;
 constexpr mode_t kFileMode = 0644;
@@ -49,6 +51,13 @@ Sandbox::Sandbox(const std::filesystem::path &root)
     if (host_root_ == "/") host_root_.clear();
 }
 
+Sandbox::Sandbox(const Sandbox &other)
+    : root_(::fcntl(other.root_.get(), F_DUPFD_CLOEXEC, 0)),
+      host_root_(other.host_root_),
+      cwd_(other.cwd_) {
+    if (root_.get() < 0) throw MachineError("cannot share the root folder: too many open files");
+}
+
 std::string Sandbox::absolute(std::string_view path) const {
     if (path.starts_with('/')) return std::string(path);
     std::string full = cwd_ == "/" ? std::string() : cwd_;
@@ -82,9 +91,12 @@ Opened Sandbox::open_file(std::string_view path, uint32_t flags) const {
     if ((flags & ~(kAccessMode | kCreate | kTruncate)) != 0 || (flags & kAccessMode) == kAccessMode)
         return {OwnedFd(), -EINVAL};
     if (path.empty()) return {OwnedFd(), -ENOENT};
-    // Creating or truncating needs write access on the host; the guest still only reads.
+    // Creating or truncating a file opened for reading needs write access on the host all the same.
     const bool changes = (flags & (kCreate | kTruncate)) != 0;
-    uint64_t host_flags = changes ? O_RDWR : O_RDONLY;
+    const uint32_t access = flags & kAccessMode;
+    uint64_t host_flags = access == kWriteOnly              ? O_WRONLY
+                          : access == kReadWrite || changes ? O_RDWR
+                                                            : O_RDONLY;
     if (flags & kCreate) host_flags |= O_CREAT;
     if (flags & kTruncate) host_flags |= O_TRUNC;
     Opened opened = resolve(absolute(path), host_flags, (flags & kCreate) ? kFileMode : 0);
@@ -93,6 +105,17 @@ Opened Sandbox::open_file(std::string_view path, uint32_t flags) const {
     if (::fstat(opened.fd.get(), &status) != 0) return {OwnedFd(), negative_errno()};
     if (S_ISDIR(status.st_mode)) return {OwnedFd(), -EISDIR};
     return opened;
+}
+
+int32_t Sandbox::check_leaf(std::string_view path, bool may_be_file) const {
+    const Parent parent = parent_of(path);
+    if (parent.folder.error != 0) return parent.folder.error;
+    struct stat status {};
+    if (::fstatat(parent.folder.fd.get(), parent.leaf.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? 0 : negative_errno();
+    if (!may_be_file) return -EEXIST;
+    if (S_ISDIR(status.st_mode)) return -EISDIR;
+    return S_ISLNK(status.st_mode) ? -ELOOP : 0;
 }
 
 int32_t Sandbox::make_directory(std::string_view path) const {

@@ -11,6 +11,7 @@
 namespace kivos::emu {
 
 struct TrapRecord {
+    uint32_t pid;  // the process that trapped
     uint32_t number;
     std::string name;
     std::array<uint32_t, 6> args;  // ebx, ecx, edx, esi, edi, ebp

@@ -1,0 +1,32 @@
+#include "emu/file_streams.h"
+
+#include <cerrno>
+
+namespace kivos::emu {
+
+int32_t FileStreams::begin(std::string path) {
+    int32_t handle = 1;
+    while (open_.contains(handle)) ++handle;
+    if (handle > kMostOpen) return -EMFILE;
+    open_.emplace(handle, Stream{std::move(path), {}});
+    return handle;
+}
+
+int32_t FileStreams::append(int32_t handle, std::string_view bytes) {
+    const auto found = open_.find(handle);
+    if (found == open_.end()) return -EBADF;
+    std::string &file = found->second.bytes;
+    if (bytes.size() > kLargestFile - file.size()) return -EFBIG;
+    file.append(bytes);
+    return static_cast<int32_t>(bytes.size());
+}
+
+std::optional<FileStreams::Stream> FileStreams::finish(int32_t handle) {
+    const auto found = open_.find(handle);
+    if (found == open_.end()) return std::nullopt;
+    Stream stream = std::move(found->second);
+    open_.erase(found);
+    return stream;
+}
+
+}  // namespace kivos::emu

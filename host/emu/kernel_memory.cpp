@@ -1,0 +1,110 @@
+// mmap and munmap: private memory placed page by page in the map area,
+// anonymous and zeroed, or a read-only copy of a file.
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "emu/kernel.h"
+#include "emu/layout.h"
+#include "emu/process.h"
+
+namespace kivos::emu {
+namespace {
+
+constexpr uint32_t kProtections = UC_PROT_READ | UC_PROT_WRITE | UC_PROT_EXEC;
+constexpr uint32_t kMapPrivate = 0x02;
+constexpr uint32_t kMapAnonymous = 0x20;
+// Every refusal of mmap answers -1, the MAP_FAILED that C callers test for.
+constexpr int32_t kMapFailed = -1;
+
+struct MapRequest {
+    uint32_t hint;
+    uint32_t size;  // whole pages
+    uint32_t protection;
+    bool anonymous;
+    int32_t fd;
+    uint32_t offset;
+};
+
+bool acceptable(const MapRequest &request, uint32_t length, uint32_t flags) {
+    return length != 0 && length <= MemoryMaps::kMostBytes &&
+           (request.protection & ~kProtections) == 0 && (flags & ~kMapAnonymous) == kMapPrivate &&
+           request.offset % layout::kPageSize == 0 &&
+           // Copies of files are for reading.
+           (request.anonymous || (request.protection & UC_PROT_WRITE) == 0);
+}
+
+// The file's bytes from `offset` on, at most `size` of them; false on a host error.
+bool read_file_at(int fd, uint32_t offset, uint32_t size, std::string &out) {
+    out.resize(size);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, out.data() + done, size - done, offset + done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    out.resize(done);
+    return true;
+}
+
+// The hint when the whole range is free in the map area, else the lowest free place.
+std::optional<uint32_t> place_for(const MapRequest &request, const GuestMemory &memory) {
+    const uint64_t end = uint64_t{request.hint} + request.size;
+    if (request.hint % layout::kPageSize == 0 && request.hint >= MemoryMaps::kBottom &&
+        end <= MemoryMaps::kTop && memory.unmapped(request.hint, request.size))
+        return request.hint;
+    return memory.find_free(request.size, MemoryMaps::kBottom, MemoryMaps::kTop);
+}
+
+}  // namespace
+
+int32_t Kernel::sys_mmap(const TrapFrame &frame, Process &process) {
+    const uint32_t length = frame.args[1];
+    const uint32_t flags = frame.args[3];
+    const MapRequest request{frame.args[0],
+                             static_cast<uint32_t>(layout::page_up(length)),
+                             frame.args[2],
+                             (flags & kMapAnonymous) != 0,
+                             static_cast<int32_t>(frame.args[4]),
+                             frame.args[5]};
+    if (!acceptable(request, length, flags) || !process.maps().room_for(request.size))
+        return kMapFailed;
+    std::string contents;
+    if (!request.anonymous) {
+        const DescriptorTable::Entry *entry = process.descriptors().find(request.fd);
+        if (entry == nullptr || entry->channel->host_file() < 0 ||
+            !read_file_at(entry->channel->host_file(), request.offset, length, contents))
+            return kMapFailed;
+    }
+    const std::optional<uint32_t> address = place_for(request, process.memory());
+    if (!address) return kMapFailed;
+    process.machine().map(*address, request.size, request.protection, contents);
+    process.maps().add(*address, request.size);
+    return static_cast<int32_t>(*address);
+}
+
+// Frees the pages of the range that mmap placed; a range that also covers the
+// image or the stack is refused whole.
+int32_t Kernel::sys_munmap(const TrapFrame &frame, Process &process) {
+    const uint32_t address = frame.args[0];
+    const uint64_t end = layout::page_up(uint64_t{address} + frame.args[1]);
+    if (address % layout::kPageSize != 0 || frame.args[1] == 0 || end > uint64_t{1} << 32)
+        return -EINVAL;
+    const auto size = static_cast<uint32_t>(end - address);
+    uint64_t at = address;
+    for (const auto &[start, run] : process.maps().runs(address, size)) {
+        if (!process.memory().unmapped(static_cast<uint32_t>(at),
+                                       static_cast<uint32_t>(start - at)))
+            return -EINVAL;
+        at = uint64_t{start} + run;
+    }
+    if (!process.memory().unmapped(static_cast<uint32_t>(at), static_cast<uint32_t>(end - at)))
+        return -EINVAL;
+    for (const auto &[start, run] : process.maps().remove(address, size))
+        process.machine().unmap(start, run);
+    return 0;
+}
+
+}  // namespace kivos::emu

@@ -1,0 +1,177 @@
+// Starting children and waiting for them.
+//
+// spawn_ex(path, argv, argc, in, out, err, inherit): the child runs the image
+// at `path` with argv[0..argc-1]; the caller's descriptors `in`, `out` and
+// `err` become its 0, 1 and 2 (a negative one leaves that number closed), and
+// with `inherit` the caller's descriptors from 3 up go along under their own
+// numbers. Plain spawn takes the same choices from fd_set_stdio (first 0, 1,
+// 2) and fd_set_inherit (first off).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "emu/errors.h"
+#include "emu/kernel.h"
+#include "emu/process.h"
+#include "emu/scheduler.h"
+
+namespace kivos::emu {
+namespace {
+
+constexpr int32_t kMostArguments = 1024;
+// The strings of argv together, NULs included.
+constexpr uint32_t kMostArgumentBytes = 64u << 10;
+constexpr uint64_t kLargestImage = 64u << 20;
+constexpr uint32_t kSpawnBlockWords = 7;
+constexpr uint32_t kNoHang = 1;
+
+uint32_t word_at(const std::string &bytes, uint32_t index) {
+    uint32_t word = 0;
+    std::memcpy(&word, bytes.data() + 4 * index, 4);
+    return word;
+}
+
+int32_t read_arguments(const GuestMemory &memory, uint32_t argv, int32_t argc,
+                       std::vector<std::string> &out) {
+    if (argc > kMostArguments) return -E2BIG;
+    std::string pointers;
+    if (const int32_t error = memory.read(argv, 4 * static_cast<uint32_t>(argc), pointers);
+        error != 0)
+        return error;
+    uint32_t total = 0;
+    for (int32_t i = 0; i < argc; ++i) {
+        std::string argument;
+        const int32_t error = memory.read_string(word_at(pointers, static_cast<uint32_t>(i)),
+                                                 kMostArgumentBytes, argument);
+        if (error == -ENAMETOOLONG) return -E2BIG;
+        if (error != 0) return error;
+        total += static_cast<uint32_t>(argument.size()) + 1;
+        if (total > kMostArgumentBytes) return -E2BIG;
+        out.push_back(std::move(argument));
+    }
+    return 0;
+}
+
+// The whole file, or a negative error number (-8 when too large for an image).
+int32_t read_image(int fd, std::vector<uint8_t> &out) {
+    uint8_t chunk[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -errno;
+        if (n == 0) return 0;
+        if (out.size() + static_cast<size_t>(n) > kLargestImage) return -ENOEXEC;
+        out.insert(out.end(), chunk, chunk + n);
+    }
+}
+
+int32_t child_descriptors(Process &parent, const ChildDescriptors &choice, DescriptorTable &child) {
+    if (choice.inherit)
+        for (const auto &[fd, entry] : parent.descriptors().entries())
+            if (fd > 2) child.place(fd, entry);
+    for (int32_t fd = 0; fd < 3; ++fd) {
+        const int32_t source = choice.stdio[static_cast<size_t>(fd)];
+        if (source < 0) continue;
+        const DescriptorTable::Entry *entry = parent.descriptors().find(source);
+        if (entry == nullptr) return -EBADF;
+        child.place(fd, *entry);
+    }
+    return 0;
+}
+
+}  // namespace
+
+struct Kernel::SpawnRequest {
+    uint32_t path;
+    uint32_t argv;
+    int32_t argc;
+    ChildDescriptors descriptors;
+};
+
+int32_t Kernel::sys_spawn(const TrapFrame &frame, Process &process) {
+    return spawn({frame.args[0], frame.args[1], static_cast<int32_t>(frame.args[2]),
+                  process.spawn_defaults()},
+                 process);
+}
+
+// ebx holds the spawn block: path, argv, argc, in, out, err, inherit.
+int32_t Kernel::sys_spawn_ex(const TrapFrame &frame, Process &process) {
+    std::string block;
+    if (const int32_t error = process.memory().read(frame.args[0], 4 * kSpawnBlockWords, block);
+        error != 0)
+        return error;
+    ChildDescriptors descriptors;
+    for (uint32_t i = 0; i < 3; ++i)
+        descriptors.stdio[i] = static_cast<int32_t>(word_at(block, 3 + i));
+    descriptors.inherit = word_at(block, 6) != 0;
+    return spawn({word_at(block, 0), word_at(block, 1), static_cast<int32_t>(word_at(block, 2)),
+                  descriptors},
+                 process);
+}
+
+int32_t Kernel::spawn(const SpawnRequest &request, Process &process) {
+    if (scheduler_ == nullptr) return -ENOSYS;
+    if (request.argc < 0) return -EINVAL;
+    std::string path;
+    if (const int32_t error = process.memory().read_string(request.path, PATH_MAX - 1, path);
+        error != 0)
+        return error;
+    std::vector<std::string> argv;
+    if (const int32_t error = read_arguments(process.memory(), request.argv, request.argc, argv);
+        error != 0)
+        return error;
+    DescriptorTable descriptors;
+    if (const int32_t error = child_descriptors(process, request.descriptors, descriptors);
+        error != 0)
+        return error;
+    Opened file = process.sandbox().open_file(path, 0);
+    if (file.error != 0) return file.error;
+    std::vector<uint8_t> bytes;
+    if (const int32_t error = read_image(file.fd.get(), bytes); error != 0) return error;
+    try {
+        const ElfImage image{ElfFile(std::move(bytes))};
+        return scheduler_->spawn(process, image, argv, process.sandbox(), std::move(descriptors));
+    } catch (const ImageError &) {
+        return -ENOEXEC;
+    } catch (const MachineError &) {
+        return -ENOMEM;
+    }
+}
+
+int32_t Kernel::sys_waitpid(const TrapFrame &frame, Process &process) {
+    const auto pid = static_cast<int32_t>(frame.args[0]);
+    const uint32_t status = frame.args[1];
+    const uint32_t options = frame.args[2];
+    if ((options & ~kNoHang) != 0 || pid == 0 || pid < -1) return -EINVAL;
+    if (scheduler_ == nullptr) return -ECHILD;
+    const Scheduler::Ended ended = scheduler_->ended_child(process.pid(), pid);
+    if (ended.pid == 0) return (options & kNoHang) != 0 ? 0 : kWouldBlock;
+    if (ended.pid < 0) return ended.pid;
+    if (status != 0) {
+        std::string bytes(4, '\0');
+        std::memcpy(bytes.data(), &ended.status, 4);
+        if (const int32_t error = process.memory().write(status, bytes); error != 0) return error;
+    }
+    scheduler_->reap(static_cast<uint32_t>(ended.pid));
+    return ended.pid;
+}
+
+int32_t Kernel::sys_fd_set_stdio(const TrapFrame &frame, Process &process) {
+    ChildDescriptors &defaults = process.spawn_defaults();
+    for (uint32_t i = 0; i < 3; ++i) {
+        const auto fd = static_cast<int32_t>(frame.args[i]);
+        if (fd >= 0 && process.descriptors().find(fd) == nullptr) return -EBADF;
+    }
+    for (uint32_t i = 0; i < 3; ++i) defaults.stdio[i] = static_cast<int32_t>(frame.args[i]);
+    return 0;
+}
+
+int32_t Kernel::sys_fd_set_inherit(const TrapFrame &frame, Process &process) {
+    process.spawn_defaults().inherit = frame.args[0] != 0;
+    return 0;
+}
+
+}  // namespace kivos::emu
