@@ -1,11 +1,12 @@
 // Starting children and waiting for them.
 //
 // spawn_ex(path, argv, argc, in, out, err, inherit): the child runs the image
-// at `path` with argv[0..argc-1]; the caller's descriptors `in`, `out` and
-// `err` become its 0, 1 and 2 (a negative one leaves that number closed), and
-// with `inherit` the caller's descriptors from 3 up go along under their own
-// numbers. Plain spawn takes the same choices from fd_set_stdio (first 0, 1,
-// 2) and fd_set_inherit (first off).
+// at `path` with argv[0..argc-1]. The caller's descriptors `in`, `out` and
+// `err` become its 0, 1 and 2; a negative word takes the caller's choice for
+// that number from fd_set_stdio (at first its own 0, 1 and 2), where a
+// negative choice leaves the number closed. With `inherit`, the caller's
+// descriptors from 3 up go along under their own numbers. Plain spawn is
+// spawn_ex with every word negative and `inherit` as fd_set_inherit set it.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -103,9 +104,10 @@ int32_t Kernel::sys_spawn_ex(const TrapFrame &frame, Process &process) {
     if (const int32_t error = process.memory().read(frame.args[0], 4 * kSpawnBlockWords, block);
         error != 0)
         return error;
-    ChildDescriptors descriptors;
+    ChildDescriptors descriptors = process.spawn_defaults();
     for (uint32_t i = 0; i < 3; ++i)
-        descriptors.stdio[i] = static_cast<int32_t>(word_at(block, 3 + i));
+        if (const auto fd = static_cast<int32_t>(word_at(block, 3 + i)); fd >= 0)
+            descriptors.stdio[i] = fd;
     descriptors.inherit = word_at(block, 6) != 0;
     return spawn({word_at(block, 0), word_at(block, 1), static_cast<int32_t>(word_at(block, 2)),
                   descriptors},

@@ -246,6 +246,7 @@ RunResult Machine::run_on(uint32_t start, uint64_t until) {
     host_error_ = nullptr;
     const uc_err error = uc_emu_start(engine_.get(), start, until, 0, 0);
     if (host_error_) std::rethrow_exception(host_error_);
+    if (stop_ && stop_->end == RunResult::End::blocked) write_register(UC_X86_REG_EIP, blocked_at_);
     if (stop_) return *stop_;
     return classify_stop(error, until);
 }
@@ -292,9 +293,12 @@ void Machine::handle_trap() {
                      read_register(UC_X86_REG_EDI), read_register(UC_X86_REG_EBP)}};
     const TrapOutcome outcome = handler_.on_trap(frame);
     if (outcome.blocked) {
-        // Back onto the int 0x80 (two bytes), eax still the call number, so
-        // that the call is made afresh when the guest runs again.
-        write_register(UC_X86_REG_EIP, read_register(UC_X86_REG_EIP) - 2);
+        // A stop asked for here lets the engine run on for a while, so it
+        // goes to the halting stub; the run then puts eip back on the int
+        // 0x80 (two bytes), eax still the call number, for the call to be
+        // made afresh when the guest goes on.
+        blocked_at_ = read_register(UC_X86_REG_EIP) - 2;
+        write_register(UC_X86_REG_EIP, layout::kReturnStub);
         stop_with({RunResult::End::blocked, 0, {}});
         return;
     }

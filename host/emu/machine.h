@@ -92,6 +92,7 @@ class Machine {
     uint64_t stop_at_ = 0;
     RunResult::End stop_end_ = RunResult::End::limit;
     uint64_t tsc_reads_ = 0;
+    uint32_t blocked_at_ = 0;  // the int 0x80 of a call that must wait
     std::optional<RunResult> stop_;
     std::exception_ptr host_error_;
 };

@@ -32,6 +32,11 @@ typedef int pid_t;
 #define PROT_READ 1
 #define PROT_WRITE 2
 #define PROT_EXEC 4
+/* mmap gives private memory only: MAP_PRIVATE, anonymous or a read-only
+ * copy of a file. */
+#define MAP_PRIVATE 0x02
+#define MAP_ANONYMOUS 0x20
+#define MAP_ANON MAP_ANONYMOUS
 #define MAP_FAILED ((void *)-1)
 
 KIVOS_BEGIN_DECLS
