@@ -1,10 +1,10 @@
 // kivos-run: runs a kivos image on the emulated kivos machine.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -49,24 +49,29 @@ struct Settings {
     std::vector<std::string> guest_argv;
 };
 
-void print_counts(uint64_t instructions, uint64_t traps,
-                  const std::map<std::string, uint64_t> &calls) {
+void print_counts(uint64_t instructions, const kivos::emu::CallCounts &counts) {
     std::fprintf(stderr, "instructions: %llu\ntraps: %llu\n",
                  static_cast<unsigned long long>(instructions),
-                 static_cast<unsigned long long>(traps));
-    for (const auto &[name, count] : calls)
-        std::fprintf(stderr, "  %s: %llu\n", name.c_str(), static_cast<unsigned long long>(count));
+                 static_cast<unsigned long long>(counts.total()));
+    std::vector<const kivos::emu::SyscallInfo *> made;
+    for (const kivos::emu::SyscallInfo &call : kivos::emu::syscalls())
+        if (counts.calls_of(call) != 0) made.push_back(&call);
+    std::ranges::sort(made, {}, &kivos::emu::SyscallInfo::name);
+    for (const kivos::emu::SyscallInfo *call : made)
+        std::fprintf(stderr, "  %.*s: %llu\n", static_cast<int>(call->name.size()),
+                     call->name.data(), static_cast<unsigned long long>(counts.calls_of(*call)));
+    if (counts.unknown_calls() != 0)
+        std::fprintf(stderr, "  unknown calls: %llu\n",
+                     static_cast<unsigned long long>(counts.unknown_calls()));
 }
 
 // The whole run, then each process when there was more than one.
 void print_stats(const kivos::emu::Scheduler &scheduler, const kivos::emu::Trace &trace) {
-    print_counts(scheduler.instructions(), trace.total(), trace.counts());
+    print_counts(scheduler.instructions(), trace.counts());
     if (!scheduler.several()) return;
     for (const auto &process : scheduler.summaries()) {
-        uint64_t traps = 0;
-        for (const auto &[name, count] : process.calls) traps += count;
         std::fprintf(stderr, "process %u (%s)\n", process.pid, process.name.c_str());
-        print_counts(process.instructions, traps, process.calls);
+        print_counts(process.instructions, process.calls);
     }
 }
 

@@ -2,7 +2,7 @@
 #ifndef KIVOS_LIBC_SYSCALL_H
 #define KIVOS_LIBC_SYSCALL_H
 
-#include <kivos/syscalls.h>
+#include <kivos/abi.h>
 #include <stddef.h>
 
 namespace kivos {

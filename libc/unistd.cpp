@@ -143,10 +143,14 @@ int spawn(const char *path, char *const argv[], int argc) {
 int spawn_ex(const char *path, char *const argv[], int argc, int a, int b, int c, int flag) {
     if (path == nullptr || argc < 0) return -1;
     // The kernel reads the block during the call only, so it lives on our stack.
-    const kivos::word block[7] = {
-        kivos::as_word(path), kivos::as_word(argv), kivos::as_word(argc),  kivos::as_word(a),
-        kivos::as_word(b),    kivos::as_word(c),    flag != 0 ? 1ul : 0ul,
-    };
+    kivos::word block[KIVOS_SPAWN_WORDS];
+    block[KIVOS_SPAWN_PATH] = kivos::as_word(path);
+    block[KIVOS_SPAWN_ARGV] = kivos::as_word(argv);
+    block[KIVOS_SPAWN_ARGC] = kivos::as_word(argc);
+    block[KIVOS_SPAWN_STDIN] = kivos::as_word(a);
+    block[KIVOS_SPAWN_STDOUT] = kivos::as_word(b);
+    block[KIVOS_SPAWN_STDERR] = kivos::as_word(c);
+    block[KIVOS_SPAWN_INHERIT] = flag != 0 ? 1 : 0;
     return trap(KIVOS_SYS_spawn_ex, block, argc, flag);
 }
 
@@ -170,7 +174,7 @@ int kivfs_stream_end(int handle) {
 
 int access(const char *path, int) {
     if (path == nullptr) return -1;
-    int fd = trap(KIVOS_SYS_open, path, 0, 0);
+    int fd = trap(KIVOS_SYS_open, path, KIVOS_O_RDONLY, 0);
     if (fd < 0) return -1;
     trap(KIVOS_SYS_close, fd);
     return 0;

@@ -22,12 +22,12 @@ class Channel {
     virtual ~Channel() = default;
 
     // Up to `limit` bytes into `out`: their count, 0 at the end of input, a
-    // negative error number or kWouldBlock. Refused (-9) unless overridden.
+    // negated kivos error number or kWouldBlock. Refused (EBADF) unless overridden.
     virtual int32_t read(uint32_t limit, std::string &out);
     // Takes a prefix of `bytes` and answers its length (at least 1 for bytes
-    // that are not empty), a negative error number or kWouldBlock.
+    // that are not empty), a negated kivos error number or kWouldBlock.
     virtual int32_t write(std::string_view bytes);
-    // The new offset, or a negative error number (-29 where there is none).
+    // The new offset, or a negated kivos error number (ESPIPE where there is none).
     virtual int32_t seek(int32_t offset, int32_t whence);
     // The host file behind the channel, for copies into mapped memory; -1 if none.
     virtual int host_file() const { return -1; }

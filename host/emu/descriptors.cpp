@@ -1,24 +1,19 @@
 #include "emu/descriptors.h"
 
-#include <cerrno>
+#include <kivos/abi.h>
 
 namespace kivos::emu {
-namespace {
-
-constexpr int32_t kFirstFree = 3;
-
-}  // namespace
 
 int32_t DescriptorTable::add(Entry entry) {
-    int32_t fd = kFirstFree;
+    int32_t fd = KIVOS_FIRST_FILE_FD;
     while (entries_.contains(fd)) ++fd;
-    if (fd >= kSize) return -EMFILE;
+    if (fd >= kSize) return -KIVOS_EMFILE;
     entries_.emplace(fd, std::move(entry));
     return fd;
 }
 
 int32_t DescriptorTable::place(int32_t fd, Entry entry) {
-    if (fd < 0 || fd >= kSize) return -EBADF;
+    if (fd < 0 || fd >= kSize) return -KIVOS_EBADF;
     entries_[fd] = std::move(entry);
     return fd;
 }
@@ -29,7 +24,7 @@ DescriptorTable::Entry *DescriptorTable::find(int32_t fd) {
 }
 
 int32_t DescriptorTable::remove(int32_t fd) {
-    return entries_.erase(fd) == 1 ? 0 : -EBADF;
+    return entries_.erase(fd) == 1 ? 0 : -KIVOS_EBADF;
 }
 
 }  // namespace kivos::emu

@@ -1,6 +1,7 @@
 // A process's descriptors: each number names a channel, shared with the
 // descriptors duplicated from it. open, pipe and dup take the lowest free
-// number from 3 up; 0 to 2 are given only at spawn and by dup2.
+// number from the first file descriptor up; the console's numbers below it
+// are given only at spawn and by dup2.
 #pragma once
 
 #include <cstdint>
@@ -22,13 +23,13 @@ class DescriptorTable {
         bool nonblocking = false;
     };
 
-    // The new descriptor, or -24 when every number is taken.
+    // The new descriptor, or -EMFILE when every number is taken.
     int32_t add(Entry entry);
-    // Puts `entry` at `fd`, closing what was there: `fd`, or -9 out of range.
+    // Puts `entry` at `fd`, closing what was there: `fd`, or -EBADF out of range.
     int32_t place(int32_t fd, Entry entry);
     // The entry of an open descriptor, or nullptr.
     Entry *find(int32_t fd);
-    // 0, or -9 when `fd` is not open.
+    // 0, or -EBADF when `fd` is not open.
     int32_t remove(int32_t fd);
 
     const std::map<int32_t, Entry> &entries() const { return entries_; }

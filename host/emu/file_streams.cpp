@@ -1,22 +1,22 @@
 #include "emu/file_streams.h"
 
-#include <cerrno>
+#include <kivos/abi.h>
 
 namespace kivos::emu {
 
 int32_t FileStreams::begin(std::string path) {
     int32_t handle = 1;
     while (open_.contains(handle)) ++handle;
-    if (handle > kMostOpen) return -EMFILE;
+    if (handle > kMostOpen) return -KIVOS_EMFILE;
     open_.emplace(handle, Stream{std::move(path), {}});
     return handle;
 }
 
 int32_t FileStreams::append(int32_t handle, std::string_view bytes) {
     const auto found = open_.find(handle);
-    if (found == open_.end()) return -EBADF;
+    if (found == open_.end()) return -KIVOS_EBADF;
     std::string &file = found->second.bytes;
-    if (bytes.size() > kLargestFile - file.size()) return -EFBIG;
+    if (bytes.size() > kLargestFile - file.size()) return -KIVOS_EFBIG;
     file.append(bytes);
     return static_cast<int32_t>(bytes.size());
 }

@@ -2,7 +2,8 @@
 
 #include <kivos/syscalls.h>
 
-#include <cerrno>
+#include <kivos/abi.h>
+
 #include <chrono>
 #include <string>
 #include <thread>
@@ -19,8 +20,8 @@ constexpr std::string_view kUnknownArguments = "xxxxxx";
 
 }  // namespace
 
-// Every kivos call; an unknown number answers -38.
-const std::array<Kernel::HandlerEntry, 29> Kernel::kHandlers = {{
+// Every kivos call; an unknown number answers ENOSYS.
+const Kernel::HandlerEntry Kernel::kHandlers[] = {
     {KIVOS_SYS_write, &Kernel::sys_write},
     {KIVOS_SYS__exit, &Kernel::sys_exit},
     {KIVOS_SYS_read, &Kernel::sys_read},
@@ -50,7 +51,7 @@ const std::array<Kernel::HandlerEntry, 29> Kernel::kHandlers = {{
     {KIVOS_SYS_spawn, &Kernel::sys_spawn},
     {KIVOS_SYS_waitpid, &Kernel::sys_waitpid},
     {KIVOS_SYS_spawn_ex, &Kernel::sys_spawn_ex},
-}};
+};
 
 Kernel::Kernel(KernelOptions options)
     : options_(std::move(options)),
@@ -75,22 +76,28 @@ TrapOutcome Kernel::trap(const TrapFrame &frame, Process &process) {
         return {0, std::nullopt, true};
     }
 
-    const SyscallInfo *info = find_syscall(frame.number);
+    const SyscallInfo *call = find_syscall(frame.number);
+    trace_.count(call);
+    process.count_call(call);
+    if (trace_.wants_records()) record(frame, call, result, process);
+    return {result, exit_status_};
+}
+
+void Kernel::record(const TrapFrame &frame, const SyscallInfo *call, int32_t result,
+                    const Process &process) {
     const std::string name =
-        info ? std::string(info->name) : "syscall_" + std::to_string(frame.number);
+        call ? std::string(call->name) : "syscall_" + std::to_string(frame.number);
     const bool returned = !exit_status_;
     std::string line =
-        format_trap(name, info ? info->arguments : kUnknownArguments, frame.args,
+        format_trap(name, call ? call->arguments : kUnknownArguments, frame.args,
                     returned ? std::optional(result) : std::nullopt, process.memory());
-    process.count_call(name);
     trace_.add({process.pid(), frame.number, name, frame.args, result, returned, std::move(line)});
-    return {result, exit_status_};
 }
 
 int32_t Kernel::dispatch(const TrapFrame &frame, Process &process) {
     for (const HandlerEntry &entry : kHandlers)
         if (entry.number == frame.number) return (this->*entry.handler)(frame, process);
-    return -ENOSYS;
+    return -KIVOS_ENOSYS;
 }
 
 int32_t Kernel::sys_exit(const TrapFrame &frame, Process &) {

@@ -4,7 +4,6 @@
 // clock); what each owns lives in its Process.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -15,8 +14,10 @@
 #include "emu/console.h"
 #include "emu/descriptors.h"
 #include "emu/fault_injection.h"
+#include "emu/guest_memory.h"
 #include "emu/pipe.h"
 #include "emu/sandbox.h"
+#include "emu/syscall_table.h"
 #include "emu/trace.h"
 #include "emu/trap.h"
 
@@ -59,7 +60,15 @@ class Kernel {
     using Handler = int32_t (Kernel::*)(const TrapFrame &, Process &);
 
   private:
+    // A path names at most this many bytes before its NUL.
+    static constexpr uint32_t kLongestPath = 4095;
+    // A path of the guest, or the error its reading gave.
+    static int32_t read_path(const GuestMemory &memory, uint32_t address, std::string &path);
+
     int32_t dispatch(const TrapFrame &frame, Process &process);
+    // The trap's name and line for the trace.
+    void record(const TrapFrame &frame, const SyscallInfo *call, int32_t result,
+                const Process &process);
 
     // Process, time and console calls (kernel.cpp).
     int32_t sys_exit(const TrapFrame &frame, Process &process);
@@ -108,7 +117,8 @@ class Kernel {
         uint32_t number;
         Handler handler;
     };
-    static const std::array<HandlerEntry, 29> kHandlers;
+    // Its size is that of its definition.
+    static const HandlerEntry kHandlers[];
 
     KernelOptions options_;
     ConsoleOutput console_;

@@ -1,8 +1,8 @@
 // Reading, writing, opening, closing and seeking, whatever channel a
 // descriptor names: the console, a file or a pipe.
+#include <kivos/abi.h>
+
 #include <algorithm>
-#include <cerrno>
-#include <climits>
 
 #include "emu/kernel.h"
 #include "emu/process.h"
@@ -10,9 +10,6 @@
 namespace kivos::emu {
 namespace {
 
-constexpr uint32_t kAccessMode = 0x3;
-constexpr uint32_t kWriteOnly = 0x1;
-constexpr uint32_t kReadOnly = 0x0;
 // One call moves at most this much; callers loop like on any short transfer.
 constexpr uint32_t kLargestTransfer = 1u << 20;
 
@@ -22,14 +19,14 @@ int32_t fd_of(const TrapFrame &frame) {
 
 // A transfer that must wait answers "would block" on a non-blocking descriptor.
 int32_t unless_nonblocking(int32_t result, const DescriptorTable::Entry &entry) {
-    return result == kWouldBlock && entry.nonblocking ? -EAGAIN : result;
+    return result == kWouldBlock && entry.nonblocking ? -KIVOS_EAGAIN : result;
 }
 
 }  // namespace
 
 int32_t Kernel::sys_write(const TrapFrame &frame, Process &process) {
     const DescriptorTable::Entry *entry = process.descriptors().find(fd_of(frame));
-    if (entry == nullptr) return -EBADF;
+    if (entry == nullptr) return -KIVOS_EBADF;
     const uint32_t count = std::min(faults_.write_limit(frame.args[2]), kLargestTransfer);
     std::string bytes;
     if (const int32_t error = process.memory().read(frame.args[1], count, bytes); error != 0)
@@ -39,11 +36,11 @@ int32_t Kernel::sys_write(const TrapFrame &frame, Process &process) {
 
 int32_t Kernel::sys_read(const TrapFrame &frame, Process &process) {
     const DescriptorTable::Entry *entry = process.descriptors().find(fd_of(frame));
-    if (entry == nullptr) return -EBADF;
+    if (entry == nullptr) return -KIVOS_EBADF;
     const uint32_t count = std::min(faults_.read_limit(frame.args[2]), kLargestTransfer);
     if (count == 0) return 0;
     // Check first so that a bad buffer does not swallow input.
-    if (!process.memory().accessible(frame.args[1], count, UC_PROT_WRITE)) return -EFAULT;
+    if (!process.memory().accessible(frame.args[1], count, UC_PROT_WRITE)) return -KIVOS_EFAULT;
     std::string bytes;
     const int32_t n = unless_nonblocking(entry->channel->read(count, bytes), *entry);
     if (n <= 0) return n;
@@ -54,22 +51,21 @@ int32_t Kernel::sys_read(const TrapFrame &frame, Process &process) {
 
 int32_t Kernel::sys_open(const TrapFrame &frame, Process &process) {
     std::string path;
-    if (const int32_t error = process.memory().read_string(frame.args[0], PATH_MAX - 1, path);
-        error != 0)
+    if (const int32_t error = read_path(process.memory(), frame.args[0], path); error != 0)
         return error;
     const uint32_t flags = frame.args[1];
     if (const std::shared_ptr<Pipe> pipe = named_pipe(path, process)) {
         // A named pipe is read or written, not both.
-        const uint32_t access = flags & kAccessMode;
-        if (access != kReadOnly && access != kWriteOnly) return -EINVAL;
+        const uint32_t access = flags & KIVOS_O_ACCMODE;
+        if (access != KIVOS_O_RDONLY && access != KIVOS_O_WRONLY) return -KIVOS_EINVAL;
         return process.descriptors().add(
-            {access == kReadOnly ? pipe->open_reader(pipe) : pipe->open_writer(pipe)});
+            {access == KIVOS_O_RDONLY ? pipe->open_reader(pipe) : pipe->open_writer(pipe)});
     }
     Opened opened = process.sandbox().open_file(path, flags);
     if (opened.error != 0) return opened.error;
-    const uint32_t access = flags & kAccessMode;
+    const uint32_t access = flags & KIVOS_O_ACCMODE;
     return process.descriptors().add({std::make_shared<FileChannel>(
-        std::move(opened.fd), access != kWriteOnly, access != kReadOnly)});
+        std::move(opened.fd), access != KIVOS_O_WRONLY, access != KIVOS_O_RDONLY)});
 }
 
 int32_t Kernel::sys_close(const TrapFrame &frame, Process &process) {
@@ -78,7 +74,7 @@ int32_t Kernel::sys_close(const TrapFrame &frame, Process &process) {
 
 int32_t Kernel::sys_lseek(const TrapFrame &frame, Process &process) {
     const DescriptorTable::Entry *entry = process.descriptors().find(fd_of(frame));
-    if (entry == nullptr) return -EBADF;
+    if (entry == nullptr) return -KIVOS_EBADF;
     return entry->channel->seek(static_cast<int32_t>(frame.args[1]),
                                 static_cast<int32_t>(frame.args[2]));
 }

@@ -1,5 +1,6 @@
 // mmap and munmap: private memory placed page by page in the map area,
 // anonymous and zeroed, or a read-only copy of a file.
+#include <kivos/abi.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,11 +12,11 @@
 namespace kivos::emu {
 namespace {
 
-constexpr uint32_t kProtections = UC_PROT_READ | UC_PROT_WRITE | UC_PROT_EXEC;
-constexpr uint32_t kMapPrivate = 0x02;
-constexpr uint32_t kMapAnonymous = 0x20;
-// Every refusal of mmap answers -1, the MAP_FAILED that C callers test for.
-constexpr int32_t kMapFailed = -1;
+constexpr uint32_t kProtections = KIVOS_PROT_READ | KIVOS_PROT_WRITE | KIVOS_PROT_EXEC;
+static_assert(KIVOS_PROT_READ == UC_PROT_READ && KIVOS_PROT_WRITE == UC_PROT_WRITE &&
+              KIVOS_PROT_EXEC == UC_PROT_EXEC);
+// Every refusal of mmap answers MAP_FAILED, which is what C callers test for.
+constexpr int32_t kMapFailed = KIVOS_MAP_FAILED;
 
 struct MapRequest {
     uint32_t hint;
@@ -28,10 +29,11 @@ struct MapRequest {
 
 bool acceptable(const MapRequest &request, uint32_t length, uint32_t flags) {
     return length != 0 && length <= MemoryMaps::kMostBytes &&
-           (request.protection & ~kProtections) == 0 && (flags & ~kMapAnonymous) == kMapPrivate &&
+           (request.protection & ~kProtections) == 0 &&
+           (flags & ~KIVOS_MAP_ANONYMOUS) == KIVOS_MAP_PRIVATE &&
            request.offset % layout::kPageSize == 0 &&
            // Copies of files are for reading.
-           (request.anonymous || (request.protection & UC_PROT_WRITE) == 0);
+           (request.anonymous || (request.protection & KIVOS_PROT_WRITE) == 0);
 }
 
 // The file's bytes from `offset` on, at most `size` of them; false on a host error.
@@ -66,7 +68,7 @@ int32_t Kernel::sys_mmap(const TrapFrame &frame, Process &process) {
     const MapRequest request{frame.args[0],
                              static_cast<uint32_t>(layout::page_up(length)),
                              frame.args[2],
-                             (flags & kMapAnonymous) != 0,
+                             (flags & KIVOS_MAP_ANONYMOUS) != 0,
                              static_cast<int32_t>(frame.args[4]),
                              frame.args[5]};
     if (!acceptable(request, length, flags) || !process.maps().room_for(request.size))
@@ -91,17 +93,17 @@ int32_t Kernel::sys_munmap(const TrapFrame &frame, Process &process) {
     const uint32_t address = frame.args[0];
     const uint64_t end = layout::page_up(uint64_t{address} + frame.args[1]);
     if (address % layout::kPageSize != 0 || frame.args[1] == 0 || end > uint64_t{1} << 32)
-        return -EINVAL;
+        return -KIVOS_EINVAL;
     const auto size = static_cast<uint32_t>(end - address);
     uint64_t at = address;
     for (const auto &[start, run] : process.maps().runs(address, size)) {
         if (!process.memory().unmapped(static_cast<uint32_t>(at),
                                        static_cast<uint32_t>(start - at)))
-            return -EINVAL;
+            return -KIVOS_EINVAL;
         at = uint64_t{start} + run;
     }
     if (!process.memory().unmapped(static_cast<uint32_t>(at), static_cast<uint32_t>(end - at)))
-        return -EINVAL;
+        return -KIVOS_EINVAL;
     for (const auto &[start, run] : process.maps().remove(address, size))
         process.machine().unmap(start, run);
     return 0;

@@ -1,6 +1,6 @@
 // Pipes, named pipes and copies of descriptors.
-#include <cerrno>
-#include <climits>
+#include <kivos/abi.h>
+
 #include <cstring>
 #include <filesystem>
 
@@ -31,7 +31,7 @@ std::shared_ptr<Pipe> Kernel::named_pipe(const std::string &path, const Process 
 // Fills fds[0] with the read end and fds[1] with the write end.
 int32_t Kernel::sys_pipe(const TrapFrame &frame, Process &process) {
     const uint32_t fds = frame.args[0];
-    if (!process.memory().accessible(fds, 8, UC_PROT_WRITE)) return -EFAULT;
+    if (!process.memory().accessible(fds, 8, UC_PROT_WRITE)) return -KIVOS_EFAULT;
     auto [reader, writer] = make_pipe(changes_);
     DescriptorTable &table = process.descriptors();
     const int32_t read_end = table.add({std::move(reader)});
@@ -49,11 +49,10 @@ int32_t Kernel::sys_pipe(const TrapFrame &frame, Process &process) {
 
 int32_t Kernel::sys_mkfifo(const TrapFrame &frame, Process &process) {
     std::string path;
-    if (const int32_t error = process.memory().read_string(frame.args[0], PATH_MAX - 1, path);
-        error != 0)
+    if (const int32_t error = read_path(process.memory(), frame.args[0], path); error != 0)
         return error;
     std::string name = pipe_name(path, process);
-    if (named_pipes_.contains(name)) return -EEXIST;
+    if (named_pipes_.contains(name)) return -KIVOS_EEXIST;
     if (const int32_t error = process.sandbox().check_leaf(path, false); error != 0) return error;
     named_pipes_.emplace(std::move(name), std::make_shared<Pipe>(changes_));
     return 0;
@@ -61,13 +60,13 @@ int32_t Kernel::sys_mkfifo(const TrapFrame &frame, Process &process) {
 
 int32_t Kernel::sys_dup(const TrapFrame &frame, Process &process) {
     const DescriptorTable::Entry *entry = process.descriptors().find(fd_of(frame));
-    if (entry == nullptr) return -EBADF;
+    if (entry == nullptr) return -KIVOS_EBADF;
     return process.descriptors().add(*entry);
 }
 
 int32_t Kernel::sys_dup2(const TrapFrame &frame, Process &process) {
     const DescriptorTable::Entry *entry = process.descriptors().find(fd_of(frame));
-    if (entry == nullptr) return -EBADF;
+    if (entry == nullptr) return -KIVOS_EBADF;
     const auto target = static_cast<int32_t>(frame.args[1]);
     if (target == fd_of(frame)) return target;
     return process.descriptors().place(target, DescriptorTable::Entry(*entry));
@@ -75,7 +74,7 @@ int32_t Kernel::sys_dup2(const TrapFrame &frame, Process &process) {
 
 int32_t Kernel::sys_fd_set_nonblock(const TrapFrame &frame, Process &process) {
     DescriptorTable::Entry *entry = process.descriptors().find(fd_of(frame));
-    if (entry == nullptr) return -EBADF;
+    if (entry == nullptr) return -KIVOS_EBADF;
     entry->nonblocking = frame.args[1] != 0;
     return 0;
 }

@@ -1,17 +1,11 @@
-// Starting children and waiting for them.
-//
-// spawn_ex(path, argv, argc, in, out, err, inherit): the child runs the image
-// at `path` with argv[0..argc-1]. The caller's descriptors `in`, `out` and
-// `err` become its 0, 1 and 2; a negative word takes the caller's choice for
-// that number from fd_set_stdio (at first its own 0, 1 and 2), where a
-// negative choice leaves the number closed. With `inherit`, the caller's
-// descriptors from 3 up go along under their own numbers. Plain spawn is
-// spawn_ex with every word negative and `inherit` as fd_set_inherit set it.
+// Starting children and waiting for them; kivos/abi.h says what the spawn
+// block's words and waitpid's status mean.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <kivos/abi.h>
+
 #include <cerrno>
-#include <climits>
 #include <cstring>
 
 #include "emu/errors.h"
@@ -26,8 +20,6 @@ constexpr int32_t kMostArguments = 1024;
 // The strings of argv together, NULs included.
 constexpr uint32_t kMostArgumentBytes = 64u << 10;
 constexpr uint64_t kLargestImage = 64u << 20;
-constexpr uint32_t kSpawnBlockWords = 7;
-constexpr uint32_t kNoHang = 1;
 
 uint32_t word_at(const std::string &bytes, uint32_t index) {
     uint32_t word = 0;
@@ -37,7 +29,7 @@ uint32_t word_at(const std::string &bytes, uint32_t index) {
 
 int32_t read_arguments(const GuestMemory &memory, uint32_t argv, int32_t argc,
                        std::vector<std::string> &out) {
-    if (argc > kMostArguments) return -E2BIG;
+    if (argc > kMostArguments) return -KIVOS_E2BIG;
     std::string pointers;
     if (const int32_t error = memory.read(argv, 4 * static_cast<uint32_t>(argc), pointers);
         error != 0)
@@ -47,10 +39,10 @@ int32_t read_arguments(const GuestMemory &memory, uint32_t argv, int32_t argc,
         std::string argument;
         const int32_t error = memory.read_string(word_at(pointers, static_cast<uint32_t>(i)),
                                                  kMostArgumentBytes, argument);
-        if (error == -ENAMETOOLONG) return -E2BIG;
+        if (error == -KIVOS_ENAMETOOLONG) return -KIVOS_E2BIG;
         if (error != 0) return error;
         total += static_cast<uint32_t>(argument.size()) + 1;
-        if (total > kMostArgumentBytes) return -E2BIG;
+        if (total > kMostArgumentBytes) return -KIVOS_E2BIG;
         out.push_back(std::move(argument));
     }
     return 0;
@@ -64,7 +56,7 @@ int32_t read_image(int fd, std::vector<uint8_t> &out) {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return -errno;
         if (n == 0) return 0;
-        if (out.size() + static_cast<size_t>(n) > kLargestImage) return -ENOEXEC;
+        if (out.size() + static_cast<size_t>(n) > kLargestImage) return -KIVOS_ENOEXEC;
         out.insert(out.end(), chunk, chunk + n);
     }
 }
@@ -77,7 +69,7 @@ int32_t child_descriptors(Process &parent, const ChildDescriptors &choice, Descr
         const int32_t source = choice.stdio[static_cast<size_t>(fd)];
         if (source < 0) continue;
         const DescriptorTable::Entry *entry = parent.descriptors().find(source);
-        if (entry == nullptr) return -EBADF;
+        if (entry == nullptr) return -KIVOS_EBADF;
         child.place(fd, *entry);
     }
     return 0;
@@ -101,25 +93,24 @@ int32_t Kernel::sys_spawn(const TrapFrame &frame, Process &process) {
 // ebx holds the spawn block: path, argv, argc, in, out, err, inherit.
 int32_t Kernel::sys_spawn_ex(const TrapFrame &frame, Process &process) {
     std::string block;
-    if (const int32_t error = process.memory().read(frame.args[0], 4 * kSpawnBlockWords, block);
+    if (const int32_t error = process.memory().read(frame.args[0], 4 * KIVOS_SPAWN_WORDS, block);
         error != 0)
         return error;
     ChildDescriptors descriptors = process.spawn_defaults();
     for (uint32_t i = 0; i < 3; ++i)
-        if (const auto fd = static_cast<int32_t>(word_at(block, 3 + i)); fd >= 0)
+        if (const auto fd = static_cast<int32_t>(word_at(block, KIVOS_SPAWN_STDIN + i)); fd >= 0)
             descriptors.stdio[i] = fd;
-    descriptors.inherit = word_at(block, 6) != 0;
-    return spawn({word_at(block, 0), word_at(block, 1), static_cast<int32_t>(word_at(block, 2)),
-                  descriptors},
+    descriptors.inherit = word_at(block, KIVOS_SPAWN_INHERIT) != 0;
+    return spawn({word_at(block, KIVOS_SPAWN_PATH), word_at(block, KIVOS_SPAWN_ARGV),
+                  static_cast<int32_t>(word_at(block, KIVOS_SPAWN_ARGC)), descriptors},
                  process);
 }
 
 int32_t Kernel::spawn(const SpawnRequest &request, Process &process) {
-    if (scheduler_ == nullptr) return -ENOSYS;
-    if (request.argc < 0) return -EINVAL;
+    if (scheduler_ == nullptr) return -KIVOS_ENOSYS;
+    if (request.argc < 0) return -KIVOS_EINVAL;
     std::string path;
-    if (const int32_t error = process.memory().read_string(request.path, PATH_MAX - 1, path);
-        error != 0)
+    if (const int32_t error = read_path(process.memory(), request.path, path); error != 0)
         return error;
     std::vector<std::string> argv;
     if (const int32_t error = read_arguments(process.memory(), request.argv, request.argc, argv);
@@ -137,9 +128,9 @@ int32_t Kernel::spawn(const SpawnRequest &request, Process &process) {
         const ElfImage image{ElfFile(std::move(bytes))};
         return scheduler_->spawn(process, image, argv, process.sandbox(), std::move(descriptors));
     } catch (const ImageError &) {
-        return -ENOEXEC;
+        return -KIVOS_ENOEXEC;
     } catch (const MachineError &) {
-        return -ENOMEM;
+        return -KIVOS_ENOMEM;
     }
 }
 
@@ -147,10 +138,10 @@ int32_t Kernel::sys_waitpid(const TrapFrame &frame, Process &process) {
     const auto pid = static_cast<int32_t>(frame.args[0]);
     const uint32_t status = frame.args[1];
     const uint32_t options = frame.args[2];
-    if ((options & ~kNoHang) != 0 || pid == 0 || pid < -1) return -EINVAL;
-    if (scheduler_ == nullptr) return -ECHILD;
+    if ((options & ~KIVOS_WAIT_NOHANG) != 0 || pid == 0 || pid < -1) return -KIVOS_EINVAL;
+    if (scheduler_ == nullptr) return -KIVOS_ECHILD;
     const Scheduler::Ended ended = scheduler_->ended_child(process.pid(), pid);
-    if (ended.pid == 0) return (options & kNoHang) != 0 ? 0 : kWouldBlock;
+    if (ended.pid == 0) return (options & KIVOS_WAIT_NOHANG) != 0 ? 0 : kWouldBlock;
     if (ended.pid < 0) return ended.pid;
     if (status != 0) {
         std::string bytes(4, '\0');
@@ -165,7 +156,7 @@ int32_t Kernel::sys_fd_set_stdio(const TrapFrame &frame, Process &process) {
     ChildDescriptors &defaults = process.spawn_defaults();
     for (uint32_t i = 0; i < 3; ++i) {
         const auto fd = static_cast<int32_t>(frame.args[i]);
-        if (fd >= 0 && process.descriptors().find(fd) == nullptr) return -EBADF;
+        if (fd >= 0 && process.descriptors().find(fd) == nullptr) return -KIVOS_EBADF;
     }
     for (uint32_t i = 0; i < 3; ++i) defaults.stdio[i] = static_cast<int32_t>(frame.args[i]);
     return 0;

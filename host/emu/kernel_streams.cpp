@@ -1,8 +1,8 @@
 // Streamed files: kivfs_stream_begin names the file and answers a handle,
 // kivfs_stream_write adds to it, kivfs_stream_end writes it whole.
+#include <kivos/abi.h>
+
 #include <algorithm>
-#include <cerrno>
-#include <climits>
 
 #include "emu/kernel.h"
 #include "emu/process.h"
@@ -18,8 +18,7 @@ constexpr uint32_t kLargestPiece = 1u << 20;
 // The folder must exist now; the path is fixed here, so a later chdir does not move the file.
 int32_t Kernel::sys_stream_begin(const TrapFrame &frame, Process &process) {
     std::string path;
-    if (const int32_t error = process.memory().read_string(frame.args[0], PATH_MAX - 1, path);
-        error != 0)
+    if (const int32_t error = read_path(process.memory(), frame.args[0], path); error != 0)
         return error;
     if (const int32_t error = process.sandbox().check_leaf(path, true); error != 0) return error;
     return process.streams().begin(process.sandbox().absolute(path));
@@ -37,7 +36,7 @@ int32_t Kernel::sys_stream_write(const TrapFrame &frame, Process &process) {
 int32_t Kernel::sys_stream_end(const TrapFrame &frame, Process &process) {
     const std::optional<FileStreams::Stream> stream =
         process.streams().finish(static_cast<int32_t>(frame.args[0]));
-    if (!stream) return -EBADF;
+    if (!stream) return -KIVOS_EBADF;
     if (const int32_t error = process.sandbox().write_file(stream->path, stream->bytes); error != 0)
         return error;
     return static_cast<int32_t>(stream->bytes.size());

@@ -39,11 +39,20 @@ std::string words(const std::vector<uint32_t> &values) {
     return bytes;
 }
 
-Machine &machine_of(void *self) {
-    return *static_cast<Machine *>(self);
-}
-
 }  // namespace
+
+// The engine calls back through C, which no exception may cross: one that
+// the work throws stops the engine, and run() throws it again.
+template <typename Work>
+void Machine::guarded(void *self, Work work) noexcept {
+    Machine &machine = *static_cast<Machine *>(self);
+    try {
+        work(machine);
+    } catch (...) {
+        machine.host_error_ = std::current_exception();
+        uc_emu_stop(machine.engine_.get());
+    }
+}
 
 Machine::Machine(const ElfImage &image, TrapHandler &handler, MachineOptions options)
     : memory_(engine_.get()), handler_(handler), options_(options), entry_(image.entry()) {
@@ -271,8 +280,7 @@ void Machine::stop_with(RunResult result) {
 }
 
 void Machine::on_interrupt(uc_engine *, uint32_t vector, void *self) {
-    Machine &machine = machine_of(self);
-    try {
+    guarded(self, [vector](Machine &machine) {
         if (vector == KIVOS_TRAP_VECTOR)
             machine.handle_trap();
         else
@@ -280,10 +288,7 @@ void Machine::on_interrupt(uc_engine *, uint32_t vector, void *self) {
             machine.stop_with(
                 {RunResult::End::fault, 0,
                  fault_report::exception(vector, machine.read_register(UC_X86_REG_EIP))});
-    } catch (...) {
-        machine.host_error_ = std::current_exception();
-        uc_emu_stop(machine.engine_.get());
-    }
+    });
 }
 
 void Machine::handle_trap() {
@@ -308,41 +313,36 @@ void Machine::handle_trap() {
 
 bool Machine::on_invalid_memory(uc_engine *, uc_mem_type type, uint64_t address, int, int64_t,
                                 void *self) {
-    Machine &machine = machine_of(self);
-    try {
+    guarded(self, [type, address](Machine &machine) {
         machine.stop_ = {
             RunResult::End::fault, 0,
             fault_report::memory(type, address, machine.read_register(UC_X86_REG_EIP))};
-    } catch (...) {
-        machine.host_error_ = std::current_exception();
-    }
+    });
     return false;
 }
 
 void Machine::on_instruction(uc_engine *, uint64_t, uint32_t, void *self) {
-    Machine &machine = machine_of(self);
-    const uint64_t stop_at = machine.stop_at_;
-    // A stop requested here keeps this instruction from running.
-    if (stop_at != 0 && machine.instructions_ == stop_at && !machine.stop_)
-        machine.stop_with({machine.stop_end_, 0,
-                           machine.stop_end_ == RunResult::End::limit ? fault_report::limit(stop_at)
-                                                                      : std::string()});
-    else
-        ++machine.instructions_;
+    guarded(self, [](Machine &machine) {
+        const uint64_t stop_at = machine.stop_at_;
+        // A stop requested here keeps this instruction from running.
+        if (stop_at != 0 && machine.instructions_ == stop_at && !machine.stop_)
+            machine.stop_with({machine.stop_end_, 0,
+                               machine.stop_end_ == RunResult::End::limit
+                                   ? fault_report::limit(stop_at)
+                                   : std::string()});
+        else
+            ++machine.instructions_;
+    });
 }
 
 void Machine::on_rdtsc(uc_engine *, uint64_t address, uint32_t, void *self) {
-    Machine &machine = machine_of(self);
-    try {
+    guarded(self, [address](Machine &machine) {
         const uint64_t value = *machine.options_.pinned_tsc;
         machine.write_register(UC_X86_REG_EAX, static_cast<uint32_t>(value));
         machine.write_register(UC_X86_REG_EDX, static_cast<uint32_t>(value >> 32));
         machine.write_register(UC_X86_REG_EIP, static_cast<uint32_t>(address + sizeof kRdtsc));
         ++machine.tsc_reads_;
-    } catch (...) {
-        machine.host_error_ = std::current_exception();
-        uc_emu_stop(machine.engine_.get());
-    }
+    });
 }
 
 void Machine::on_exact_eip(uc_engine *, uc_mem_type, uint64_t, int, int64_t, void *) {}

@@ -41,8 +41,8 @@ class Machine {
     void prepare_program(const std::vector<std::string> &argv);
     // Runs on from where the guest stopped, for at most `budget` more
     // instructions (counting must be on); `preempted` when they are used up.
-    RunResult resume(
-        uint64_t budget);  // Calls the function at `address` cdecl, arguments pushed right to left;
+    RunResult resume(uint64_t budget);
+    // Calls the function at `address` cdecl, arguments pushed right to left;
     // ends `returned` when it returns.
     RunResult call(uint32_t address, const std::vector<uint32_t> &args);
 
@@ -73,6 +73,8 @@ class Machine {
     void write_register(int reg, uint32_t value);
     void stop_with(RunResult result);
 
+    template <typename Work>
+    static void guarded(void *self, Work work) noexcept;
     static void on_interrupt(uc_engine *engine, uint32_t vector, void *self);
     static bool on_invalid_memory(uc_engine *engine, uc_mem_type type, uint64_t address, int size,
                                   int64_t value, void *self);

@@ -1,7 +1,8 @@
 #include "emu/pipe.h"
 
+#include <kivos/abi.h>
+
 #include <algorithm>
-#include <cerrno>
 
 namespace kivos::emu {
 
@@ -15,9 +16,11 @@ class PipeEnd final : public Channel {
     PipeEnd &operator=(const PipeEnd &) = delete;
 
     int32_t read(uint32_t limit, std::string &out) override {
-        return reader_ ? pipe_->take(limit, out) : -EBADF;
+        return reader_ ? pipe_->take(limit, out) : -KIVOS_EBADF;
     }
-    int32_t write(std::string_view bytes) override { return reader_ ? -EBADF : pipe_->put(bytes); }
+    int32_t write(std::string_view bytes) override {
+        return reader_ ? -KIVOS_EBADF : pipe_->put(bytes);
+    }
 
   private:
     std::shared_ptr<Pipe> pipe_;
@@ -49,7 +52,7 @@ int32_t Pipe::take(uint32_t limit, std::string &out) {
 }
 
 int32_t Pipe::put(std::string_view bytes) {
-    if (readers_ == 0 && had_reader_) return -EPIPE;
+    if (readers_ == 0 && had_reader_) return -KIVOS_EPIPE;
     if (bytes.empty()) return 0;
     const size_t n = std::min<size_t>(bytes.size(), kCapacity - buffer_.size());
     if (n == 0) return kWouldBlock;

@@ -5,9 +5,8 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
-#include <string>
 
+#include "emu/call_counts.h"
 #include "emu/descriptors.h"
 #include "emu/elf_image.h"
 #include "emu/file_streams.h"
@@ -45,9 +44,9 @@ class Process final : public TrapHandler {
     // What plain spawn gives a child; fd_set_stdio and fd_set_inherit change it.
     ChildDescriptors &spawn_defaults() { return spawn_defaults_; }
 
-    // Traps made, by call name, for the statistics.
-    void count_call(const std::string &name) { ++calls_[name]; }
-    const std::map<std::string, uint64_t> &calls() const { return calls_; }
+    // Traps made, for the statistics.
+    void count_call(const SyscallInfo *call) { calls_.count(call); }
+    const CallCounts &calls() const { return calls_; }
 
     TrapOutcome on_trap(const TrapFrame &frame) override;
 
@@ -59,7 +58,7 @@ class Process final : public TrapHandler {
     MemoryMaps maps_;
     FileStreams streams_;
     ChildDescriptors spawn_defaults_;
-    std::map<std::string, uint64_t> calls_;
+    CallCounts calls_;
     Machine machine_;
 };
 

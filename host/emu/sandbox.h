@@ -12,7 +12,7 @@
 
 namespace kivos::emu {
 
-// A host descriptor, or a negative error number in `error`.
+// A host descriptor, or a negated kivos error number in `error`.
 struct Opened {
     OwnedFd fd;
     int32_t error = 0;
@@ -31,12 +31,12 @@ class Sandbox {
     // `path` from the root: relative paths start at the current folder.
     std::string absolute(std::string_view path) const;
 
-    // open: `flags` are kivos flags (O_CREAT 0x40, O_TRUNC 0x200; the access
-    // mode in bits 0..1: 0 reading, 1 writing, 2 both).
+    // open: `flags` are the kivos open flags, the access mode reading,
+    // writing or both.
     Opened open_file(std::string_view path, uint32_t flags) const;
     // 0 when `path` names an entry of an existing folder that does not exist
     // yet, or with `may_be_file` a file that write_file may replace; else a
-    // negative error number (-17 taken, -21 a folder, -40 a link).
+    // negated kivos error number (EEXIST, EISDIR, ELOOP for a link).
     int32_t check_leaf(std::string_view path, bool may_be_file) const;
     int32_t make_directory(std::string_view path) const;
     int32_t remove_file(std::string_view path) const;

@@ -1,21 +1,14 @@
 #include "emu/scheduler.h"
 
+#include <kivos/abi.h>
+
 #include <algorithm>
-#include <cerrno>
 
 #include "emu/fault_report.h"
 #include "emu/syscall_table.h"
 
 namespace kivos::emu {
 namespace {
-
-// What waitpid stores: the exit status in bits 8 to 15 for a process that
-// called _exit, or 11 (the number conventional systems give a memory fault)
-// for one the machine ended because it faulted.
-int32_t exited_status(int32_t status) {
-    return (status & 0xff) << 8;
-}
-constexpr int32_t kFaultedStatus = 11;
 
 MachineOptions counting(MachineOptions options) {
     options.count_instructions = true;
@@ -69,7 +62,7 @@ RunResult Scheduler::run(const ElfImage &image, const std::vector<std::string> &
 int32_t Scheduler::spawn(const Process &parent, const ElfImage &image,
                          const std::vector<std::string> &argv, Sandbox sandbox,
                          DescriptorTable descriptors) {
-    if (tasks_.size() >= kMostProcesses) return -EAGAIN;
+    if (tasks_.size() >= kMostProcesses) return -KIVOS_EAGAIN;
     const std::string name = argv.empty() ? std::string() : argv.front();
     return static_cast<int32_t>(
         add(parent.pid(), name, image, argv, std::move(sandbox), std::move(descriptors)).pid);
@@ -119,7 +112,7 @@ std::optional<RunResult> Scheduler::run_slice(Task &task) {
 // end a pipe's input), its streamed files are dropped, its engine is closed.
 void Scheduler::finish(Task &task, const RunResult &result) {
     const bool exited = result.end == RunResult::End::exited;
-    task.wait_status = exited ? exited_status(result.status) : kFaultedStatus;
+    task.wait_status = exited ? KIVOS_WAIT_EXITED(result.status) : KIVOS_WAIT_FAULTED;
     task.ended_as = ++ended_;
     if (options_.keep_summaries)
         gone_.push_back({task.pid, task.name, task.instructions, task.process->calls()});
@@ -151,7 +144,7 @@ Scheduler::Ended Scheduler::ended_child(uint32_t parent, int32_t pid) const {
             first = &task;
     }
     if (first != nullptr) return {static_cast<int32_t>(first->pid), first->wait_status};
-    return {any ? 0 : -ECHILD, 0};
+    return {any ? 0 : -KIVOS_ECHILD, 0};
 }
 
 void Scheduler::reap(uint32_t pid) {

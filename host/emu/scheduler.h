@@ -73,7 +73,7 @@ class Scheduler {
         uint32_t pid;
         std::string name;
         uint64_t instructions;
-        std::map<std::string, uint64_t> calls;
+        CallCounts calls;
     };
     // Every process of the run in the order of ids (with keep_summaries).
     std::vector<Summary> summaries() const;

@@ -3,15 +3,12 @@
 namespace kivos::emu {
 
 void Trace::add(TrapRecord record) {
-    ++total_;
-    ++counts_[record.name];
     if (listener_) listener_(record);
     if (keep_) records_.push_back(std::move(record));
 }
 
 void Trace::clear() {
     records_.clear();
-    total_ = 0;
     counts_.clear();
 }
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <elf.h>
+#include <kivos/abi.h>
 
 #include <array>
 #include <cstddef>
@@ -42,8 +43,10 @@ inline constexpr std::array<SectionRule, 6> kCommandLayout = {{
     {".text", kTextAddress, kPage, SHF_ALLOC | SHF_EXECINSTR, SHT_PROGBITS, true,
      LoadSegment::text},
     {".rodata", 0x405000, kPage, SHF_ALLOC, SHT_PROGBITS, false, LoadSegment::read_only},
-    {".kivos.cmdmeta", 0, 32, SHF_ALLOC, SHT_PROGBITS, false, LoadSegment::read_only},
-    {".kivos.pkgmeta", 0, 4, SHF_ALLOC, SHT_PROGBITS, false, LoadSegment::read_only},
+    {KIVOS_COMMAND_SECTION, 0, KIVOS_COMMAND_ALIGNMENT, SHF_ALLOC, SHT_PROGBITS, false,
+     LoadSegment::read_only},
+    {KIVOS_PACKAGE_SECTION, 0, KIVOS_PACKAGE_ALIGNMENT, SHF_ALLOC, SHT_PROGBITS, false,
+     LoadSegment::read_only},
     {".data", 0x406000, kPage, SHF_ALLOC | SHF_WRITE, SHT_PROGBITS, false, LoadSegment::data},
     {".bss", 0x407000, kPage, SHF_ALLOC | SHF_WRITE, SHT_NOBITS, false, LoadSegment::data},
 }};

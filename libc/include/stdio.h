@@ -4,15 +4,16 @@
 #ifndef KIVOS_STDIO_H
 #define KIVOS_STDIO_H
 
+#include <kivos/abi.h>
 #include <kivos/cdefs.h>
 #include <stdarg.h>
 #include <stddef.h>
 
 #define EOF (-1)
 #ifndef SEEK_SET
-#define SEEK_SET 0
-#define SEEK_CUR 1
-#define SEEK_END 2
+#define SEEK_SET KIVOS_SEEK_SET
+#define SEEK_CUR KIVOS_SEEK_CUR
+#define SEEK_END KIVOS_SEEK_END
 #endif
 
 typedef struct kivos_stream FILE;

@@ -8,6 +8,7 @@
 #ifndef KIVOS_UNISTD_H
 #define KIVOS_UNISTD_H
 
+#include <kivos/abi.h>
 #include <kivos/cdefs.h>
 #include <stddef.h>
 
@@ -15,27 +16,26 @@ typedef int ssize_t;
 typedef long off_t;
 typedef int pid_t;
 
-#define SEEK_SET 0
-#define SEEK_CUR 1
-#define SEEK_END 2
+#define SEEK_SET KIVOS_SEEK_SET
+#define SEEK_CUR KIVOS_SEEK_CUR
+#define SEEK_END KIVOS_SEEK_END
 
-#define STDIN_FILENO 0
-#define STDOUT_FILENO 1
-#define STDERR_FILENO 2
+#define STDIN_FILENO KIVOS_CONSOLE_IN_FD
+#define STDOUT_FILENO KIVOS_CONSOLE_OUT_FD
+#define STDERR_FILENO KIVOS_CONSOLE_ERR_FD
 
 #define F_OK 0
 #define R_OK 4
 #define W_OK 2
 #define X_OK 1
 
-#define PROT_NONE 0
-#define PROT_READ 1
-#define PROT_WRITE 2
-#define PROT_EXEC 4
-/* mmap gives private memory only: MAP_PRIVATE, anonymous or a read-only
- * copy of a file. */
-#define MAP_PRIVATE 0x02
-#define MAP_ANONYMOUS 0x20
+#define PROT_NONE KIVOS_PROT_NONE
+#define PROT_READ KIVOS_PROT_READ
+#define PROT_WRITE KIVOS_PROT_WRITE
+#define PROT_EXEC KIVOS_PROT_EXEC
+/* mmap gives private memory only: anonymous, or a read-only copy of a file. */
+#define MAP_PRIVATE KIVOS_MAP_PRIVATE
+#define MAP_ANONYMOUS KIVOS_MAP_ANONYMOUS
 #define MAP_ANON MAP_ANONYMOUS
 #define MAP_FAILED ((void *)-1)
 
@@ -63,7 +63,7 @@ int mkfifo(const char *path, ...);
 int unlink(const char *path);
 int rmdir(const char *path);
 int chdir(const char *path);
-/* The kernel's answer, as a pointer: a value from -4095 to -1 is a failure. */
+/* The kernel's answer, as a pointer: a value from -KIVOS_LAST_ERROR to -1 is a failure. */
 char *getcwd(char *buf, size_t size);
 
 void *mmap(void *addr, size_t length, int prot, int flags, int fd, off_t offset);

@@ -6,10 +6,18 @@
 
 namespace {
 
-constinit FILE g_stdin = {STREAM_FD, 0, nullptr, nullptr, 0, 0, nullptr, nullptr, 0, 0, 0};
-constinit FILE g_stdout = {STREAM_FD, 1, nullptr, nullptr, 0, 0, nullptr, nullptr, 0, 0, 0};
+// A descriptor stream on a console descriptor, every other field zero.
+constexpr FILE console_stream(int fd) {
+    FILE stream{};
+    stream.kind = STREAM_FD;
+    stream.fd = fd;
+    return stream;
+}
+
+constinit FILE g_stdin = console_stream(KIVOS_CONSOLE_IN_FD);
+constinit FILE g_stdout = console_stream(KIVOS_CONSOLE_OUT_FD);
 // Error output shares the console descriptor, so it interleaves in call order.
-constinit FILE g_stderr = {STREAM_FD, 1, nullptr, nullptr, 0, 0, nullptr, nullptr, 0, 0, 0};
+constinit FILE g_stderr = console_stream(KIVOS_CONSOLE_OUT_FD);
 
 constexpr size_t k_max_write = 0x7fffffff;
 
@@ -17,7 +25,8 @@ int write_to_console(const char *bytes, size_t count) {
     size_t written = 0;
     while (written < count) {
         const size_t left = count - written;
-        const ssize_t n = write(1, bytes + written, left < k_max_write ? left : k_max_write);
+        const ssize_t n =
+            write(KIVOS_CONSOLE_OUT_FD, bytes + written, left < k_max_write ? left : k_max_write);
         if (n <= 0) return -1;
         written += static_cast<size_t>(n);
     }
@@ -37,7 +46,7 @@ int file_write_bytes(FILE *stream, const void *bytes, size_t count) {
     if (count == 0) return 0;
     if (stream->kind != STREAM_FD) return stream_buffer_append(stream, bytes, count);
     // Only the console descriptor is open for output.
-    if (stream->fd != 1) return -1;
+    if (stream->fd != KIVOS_CONSOLE_OUT_FD) return -1;
     return write_to_console(static_cast<const char *>(bytes), count);
 }
 

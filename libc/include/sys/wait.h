@@ -1,7 +1,5 @@
-/* Reading what waitpid stores; waitpid itself is declared in <unistd.h>.
- *
- * A child that called _exit stores its status in bits 8 to 15 and 0 below;
- * one the system ended because it faulted stores 11 and nothing above.
+/* Reading what waitpid stores (see kivos/abi.h); waitpid itself is declared
+ * in <unistd.h>. WTERMSIG of a child that faulted is KIVOS_WAIT_FAULTED.
  */
 #ifndef KIVOS_SYS_WAIT_H
 #define KIVOS_SYS_WAIT_H
@@ -9,7 +7,7 @@
 #include <unistd.h>
 
 /* waitpid answers 0 at once instead of waiting while the child runs. */
-#define WNOHANG 1
+#define WNOHANG KIVOS_WAIT_NOHANG
 
 #define WIFEXITED(status) (((status) & 0xff) == 0)
 #define WEXITSTATUS(status) (((status) >> 8) & 0xff)
