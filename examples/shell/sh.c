@@ -6,8 +6,8 @@
  * and its arguments. `< FILE` gives the first command its input, `> FILE`
  * catches the last command's output in FILE. A program named without a `/` is
  * looked for in /bin. The shell waits for every command and exits with the
- * last one's status (128 and more for one that faulted), 127 when a program
- * cannot be started, 2 for a line it cannot read.
+ * last one's status (128 and more when it faulted, 127 when it could not
+ * be started), 2 for a line it cannot read.
  *
  * Each command starts with spawn_ex, its standard input and output being the
  * pipes of its neighbours. The output caught for `> FILE` comes back through

@@ -25,6 +25,7 @@ namespace kivos::emu {
 
 class Process;
 class Scheduler;
+struct ChildDescriptors;
 
 struct KernelOptions {
     std::filesystem::path root = ".";
@@ -108,6 +109,7 @@ class Kernel {
     int32_t sys_fd_set_inherit(const TrapFrame &frame, Process &process);
 
     struct SpawnRequest;
+    static ChildDescriptors spawn_defaults(Process &process);
     int32_t spawn(const SpawnRequest &request, Process &process);
     // The named pipe at `path` (as the process names it), or nullptr.
     std::shared_ptr<Pipe> named_pipe(const std::string &path, const Process &process) const;

@@ -84,9 +84,17 @@ struct Kernel::SpawnRequest {
     ChildDescriptors descriptors;
 };
 
+// The caller's fd_set_stdio choices, a descriptor it has closed since leaving its number closed.
+ChildDescriptors Kernel::spawn_defaults(Process &process) {
+    ChildDescriptors choice = process.spawn_defaults();
+    for (int32_t &fd : choice.stdio)
+        if (fd >= 0 && process.descriptors().find(fd) == nullptr) fd = -1;
+    return choice;
+}
+
 int32_t Kernel::sys_spawn(const TrapFrame &frame, Process &process) {
     return spawn({frame.args[0], frame.args[1], static_cast<int32_t>(frame.args[2]),
-                  process.spawn_defaults()},
+                  spawn_defaults(process)},
                  process);
 }
 
@@ -96,7 +104,7 @@ int32_t Kernel::sys_spawn_ex(const TrapFrame &frame, Process &process) {
     if (const int32_t error = process.memory().read(frame.args[0], 4 * KIVOS_SPAWN_WORDS, block);
         error != 0)
         return error;
-    ChildDescriptors descriptors = process.spawn_defaults();
+    ChildDescriptors descriptors = spawn_defaults(process);
     for (uint32_t i = 0; i < 3; ++i)
         if (const auto fd = static_cast<int32_t>(word_at(block, KIVOS_SPAWN_STDIN + i)); fd >= 0)
             descriptors.stdio[i] = fd;

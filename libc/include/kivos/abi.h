@@ -117,7 +117,9 @@
  * The argument count is never negative. The caller's descriptors in the
  * STDIN, STDOUT and STDERR words become the child's 0, 1 and 2; a negative
  * word takes the caller's fd_set_stdio choice for that number (at first its
- * own 0, 1 and 2), and a negative choice leaves the number closed. INHERIT
+ * own 0, 1 and 2); a negative choice, or one the caller has closed since,
+ * leaves the number closed. A word naming a closed descriptor is refused
+ * (EBADF), and so is an fd_set_stdio choice when it is made. INHERIT
  * is 0 or 1: 1 hands the child the caller's descriptors from
  * KIVOS_FIRST_FILE_FD up under their own numbers. Plain spawn is spawn_ex
  * with negative STDIN, STDOUT and STDERR words and the INHERIT that
