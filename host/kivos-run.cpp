@@ -143,10 +143,13 @@ int main(int argc, char **argv) {
                    "Stop the run after N instructions of all its processes together");
     app.add_flag("--real-sleep", settings.real_sleep,
                  "Let usleep wait for real instead of on a virtual clock");
+    app.set_version_flag("--version", "kivos-run " KIVOS_VERSION);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &help) {
         return app.exit(help);
+    } catch (const CLI::CallForVersion &version) {
+        return app.exit(version);
     } catch (const CLI::ParseError &error) {
         app.exit(error);
         return kCannotRun;
