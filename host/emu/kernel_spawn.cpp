@@ -1,14 +1,11 @@
 // Starting children and waiting for them; kivos/abi.h says what the spawn
 // block's words and waitpid's status mean.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <kivos/abi.h>
 
-#include <cerrno>
 #include <cstring>
 
 #include "emu/errors.h"
+#include "emu/host_io.h"
 #include "emu/kernel.h"
 #include "emu/process.h"
 #include "emu/scheduler.h"
@@ -48,29 +45,27 @@ int32_t read_arguments(const GuestMemory &memory, uint32_t argv, int32_t argc,
     return 0;
 }
 
-// The whole file, or a negative error number (-8 when too large for an image).
+// The whole file, or a negated kivos error number (ENOEXEC when too large for an image).
 int32_t read_image(int fd, std::vector<uint8_t> &out) {
-    uint8_t chunk[1 << 16];
+    std::string chunk;
     for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return -errno;
-        if (n == 0) return 0;
-        if (out.size() + static_cast<size_t>(n) > kLargestImage) return -KIVOS_ENOEXEC;
-        out.insert(out.end(), chunk, chunk + n);
+        const int32_t n = read_host(fd, 1u << 16, chunk);
+        if (n <= 0) return n;
+        if (out.size() + chunk.size() > kLargestImage) return -KIVOS_ENOEXEC;
+        out.insert(out.end(), chunk.begin(), chunk.end());
     }
 }
 
 int32_t child_descriptors(Process &parent, const ChildDescriptors &choice, DescriptorTable &child) {
     if (choice.inherit)
         for (const auto &[fd, entry] : parent.descriptors().entries())
-            if (fd > 2) child.place(fd, entry);
-    for (int32_t fd = 0; fd < 3; ++fd) {
-        const int32_t source = choice.stdio[static_cast<size_t>(fd)];
+            if (fd >= KIVOS_FIRST_FILE_FD) child.place(fd, entry);
+    for (size_t fd = 0; fd < choice.stdio.size(); ++fd) {
+        const int32_t source = choice.stdio[fd];
         if (source < 0) continue;
         const DescriptorTable::Entry *entry = parent.descriptors().find(source);
         if (entry == nullptr) return -KIVOS_EBADF;
-        child.place(fd, *entry);
+        child.place(static_cast<int32_t>(fd), *entry);
     }
     return 0;
 }
@@ -105,7 +100,7 @@ int32_t Kernel::sys_spawn_ex(const TrapFrame &frame, Process &process) {
         error != 0)
         return error;
     ChildDescriptors descriptors = spawn_defaults(process);
-    for (uint32_t i = 0; i < 3; ++i)
+    for (uint32_t i = 0; i < descriptors.stdio.size(); ++i)
         if (const auto fd = static_cast<int32_t>(word_at(block, KIVOS_SPAWN_STDIN + i)); fd >= 0)
             descriptors.stdio[i] = fd;
     descriptors.inherit = word_at(block, KIVOS_SPAWN_INHERIT) != 0;
@@ -128,7 +123,7 @@ int32_t Kernel::spawn(const SpawnRequest &request, Process &process) {
     if (const int32_t error = child_descriptors(process, request.descriptors, descriptors);
         error != 0)
         return error;
-    Opened file = process.sandbox().open_file(path, 0);
+    Opened file = process.sandbox().open_file(path, KIVOS_O_RDONLY);
     if (file.error != 0) return file.error;
     std::vector<uint8_t> bytes;
     if (const int32_t error = read_image(file.fd.get(), bytes); error != 0) return error;
@@ -162,11 +157,12 @@ int32_t Kernel::sys_waitpid(const TrapFrame &frame, Process &process) {
 
 int32_t Kernel::sys_fd_set_stdio(const TrapFrame &frame, Process &process) {
     ChildDescriptors &defaults = process.spawn_defaults();
-    for (uint32_t i = 0; i < 3; ++i) {
+    for (size_t i = 0; i < defaults.stdio.size(); ++i) {
         const auto fd = static_cast<int32_t>(frame.args[i]);
         if (fd >= 0 && process.descriptors().find(fd) == nullptr) return -KIVOS_EBADF;
     }
-    for (uint32_t i = 0; i < 3; ++i) defaults.stdio[i] = static_cast<int32_t>(frame.args[i]);
+    for (size_t i = 0; i < defaults.stdio.size(); ++i)
+        defaults.stdio[i] = static_cast<int32_t>(frame.args[i]);
     return 0;
 }
 

@@ -143,7 +143,7 @@ enum kivos_spawn_word {
  * fault).
  */
 #define KIVOS_WAIT_NOHANG 1
-#define KIVOS_WAIT_EXITED(status) (((status) & 0xff) << 8)
+#define KIVOS_WAIT_EXITED(status) ((0xff & (status)) << 8)
 #define KIVOS_WAIT_FAULTED 11
 
 /* mmap: protections, and the flags it takes: KIVOS_MAP_PRIVATE always,

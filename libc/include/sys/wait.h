@@ -9,9 +9,9 @@
 /* waitpid answers 0 at once instead of waiting while the child runs. */
 #define WNOHANG KIVOS_WAIT_NOHANG
 
-#define WIFEXITED(status) (((status) & 0xff) == 0)
+#define WIFEXITED(status) ((0xff & (status)) == 0)
 #define WEXITSTATUS(status) (((status) >> 8) & 0xff)
-#define WIFSIGNALED(status) (((status) & 0xff) != 0)
-#define WTERMSIG(status) ((status) & 0x7f)
+#define WIFSIGNALED(status) ((0xff & (status)) != 0)
+#define WTERMSIG(status) (0x7f & (status))
 
 #endif
