@@ -298,10 +298,11 @@ void Machine::handle_trap() {
                      read_register(UC_X86_REG_EDI), read_register(UC_X86_REG_EBP)}};
     const TrapOutcome outcome = handler_.on_trap(frame);
     if (outcome.blocked) {
-        // A stop asked for here lets the engine run on for a while, so it
-        // goes to the halting stub; the run then puts eip back on the int
-        // 0x80 (two bytes), eax still the call number, for the call to be
-        // made afresh when the guest goes on.
+        // Asked to stop here, the engine still runs the instruction at eip,
+        // and again and again were that the int 0x80 itself: so eip goes to
+        // the halting stub, and the run puts it back on the int (two bytes),
+        // eax still the call number, for the call to be made afresh when the
+        // guest goes on.
         blocked_at_ = read_register(UC_X86_REG_EIP) - 2;
         write_register(UC_X86_REG_EIP, layout::kReturnStub);
         stop_with({RunResult::End::blocked, 0, {}});
