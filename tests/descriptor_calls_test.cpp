@@ -89,6 +89,10 @@ TEST(DescriptorCalls, FilesOpenForWritingAndNamedPipes) {
                  });
     EXPECT_EQ(read_file(g.root() / "f.txt"), "abc");
     EXPECT_FALSE(fs::exists(g.root() / "p")) << "a named pipe lives in the machine only";
+    int made = 0;
+    while (static_cast<int32_t>(g.call("mkfifo", {g.place_string(std::to_string(made))})) == 0)
+        ++made;
+    EXPECT_EQ(made, 64);
 }
 
 TEST(MemoryCalls, MapsWithTheAskedProtectionsAndFreesForReuse) {

@@ -15,9 +15,9 @@ int32_t FileStreams::begin(std::string path) {
 int32_t FileStreams::append(int32_t handle, std::string_view bytes) {
     const auto found = open_.find(handle);
     if (found == open_.end()) return -KIVOS_EBADF;
-    std::string &file = found->second.bytes;
-    if (bytes.size() > kLargestFile - file.size()) return -KIVOS_EFBIG;
-    file.append(bytes);
+    if (bytes.size() > kMostBytes - bytes_) return -KIVOS_EFBIG;
+    found->second.bytes.append(bytes);
+    bytes_ += static_cast<uint32_t>(bytes.size());
     return static_cast<int32_t>(bytes.size());
 }
 
@@ -26,6 +26,7 @@ std::optional<FileStreams::Stream> FileStreams::finish(int32_t handle) {
     if (found == open_.end()) return std::nullopt;
     Stream stream = std::move(found->second);
     open_.erase(found);
+    bytes_ -= static_cast<uint32_t>(stream.bytes.size());
     return stream;
 }
 

@@ -13,25 +13,26 @@ namespace kivos::emu {
 
 class FileStreams {
   public:
-    // Streams open at once in one process, and the largest streamed file.
+    // Streams open at once in one process, and the bytes they hold together.
     static constexpr int32_t kMostOpen = 16;
-    static constexpr uint32_t kLargestFile = 64u << 20;
+    static constexpr uint32_t kMostBytes = 64u << 20;
 
     struct Stream {
         std::string path;  // absolute inside the sandbox, fixed at the beginning
         std::string bytes;
     };
 
-    // The new handle (the lowest free from 1 up), or -24 when too many are open.
+    // The new handle (the lowest free from 1 up), or -EMFILE when too many are open.
     int32_t begin(std::string path);
-    // The count taken: all of `bytes`, or -9 for no such handle, -27 when the
-    // file would outgrow kLargestFile (nothing is taken then).
+    // The count taken: all of `bytes`, or -EBADF for no such handle, -EFBIG
+    // when the streams would hold more than kMostBytes (nothing is taken then).
     int32_t append(int32_t handle, std::string_view bytes);
     // The stream, no longer open; nothing for no such handle.
     std::optional<Stream> finish(int32_t handle);
 
   private:
     std::map<int32_t, Stream> open_;
+    uint32_t bytes_ = 0;
 };
 
 }  // namespace kivos::emu

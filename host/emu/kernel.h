@@ -129,7 +129,8 @@ class Kernel {
     std::shared_ptr<Channel> console_reader_;
     std::shared_ptr<Channel> console_writer_;
     uint64_t changes_ = 0;
-    // Named pipes by their absolute path inside the root.
+    // Named pipes by their absolute path inside the root, at most kMostNamedPipes.
+    static constexpr size_t kMostNamedPipes = 64;
     std::map<std::string, std::shared_ptr<Pipe>> named_pipes_;
     FaultInjection faults_;
     Trace trace_;

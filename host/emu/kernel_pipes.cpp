@@ -53,6 +53,7 @@ int32_t Kernel::sys_mkfifo(const TrapFrame &frame, Process &process) {
         return error;
     std::string name = pipe_name(path, process);
     if (named_pipes_.contains(name)) return -KIVOS_EEXIST;
+    if (named_pipes_.size() == kMostNamedPipes) return -KIVOS_ENFILE;
     if (const int32_t error = process.sandbox().check_leaf(path, false); error != 0) return error;
     named_pipes_.emplace(std::move(name), std::make_shared<Pipe>(changes_));
     return 0;
