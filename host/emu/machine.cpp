@@ -3,6 +3,7 @@
 #include <kivos/syscalls.h>
 
 #include <cstring>
+#include <limits>
 #include <map>
 
 #include "emu/errors.h"
@@ -46,7 +47,13 @@ Machine &machine_of(void *self) {
 }  // namespace
 
 Machine::Machine(const ElfImage &image, Kernel &kernel, MachineOptions options)
-    : memory_(engine_.get()), kernel_(kernel), options_(options), entry_(image.entry()) {
+    : memory_(engine_.get()),
+      kernel_(kernel),
+      options_(options),
+      entry_(image.entry()),
+      block_lengths_(engine_.get()),
+      count_ceiling_(options.instruction_limit != 0 ? options.instruction_limit
+                                                    : std::numeric_limits<uint64_t>::max()) {
     load(image);
     map(layout::kStackBottom, layout::kStackSize, UC_PROT_READ | UC_PROT_WRITE);
     map(layout::kReturnStub, layout::kPageSize, UC_PROT_READ | UC_PROT_EXEC);
@@ -105,12 +112,16 @@ void Machine::install_hooks() {
     check(uc_hook_add(engine_.get(), &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
                       reinterpret_cast<void *>(&on_exact_eip), this, 0, 0),
           "hooking page 0");
-    // Code hooks added after the first run are ignored until the translation
-    // cache is flushed, so counting is decided here, once.
-    if (options_.count_instructions || options_.instruction_limit != 0)
+    // Hooks added after the first run are ignored until the translation cache
+    // is flushed, so counting is decided here, once.
+    if (options_.count_each_instruction)
         check(uc_hook_add(engine_.get(), &hook, UC_HOOK_CODE,
                           reinterpret_cast<void *>(&on_instruction), this, 1, 0),
               "hooking instructions");
+    else if (options_.count_instructions || options_.instruction_limit != 0)
+        check(uc_hook_add(engine_.get(), &hook, UC_HOOK_BLOCK, reinterpret_cast<void *>(&on_block),
+                          this, 1, 0),
+              "hooking blocks");
 }
 
 // unicorn 2.0 cannot hook rdtsc itself, so every 0F 31 in executable bytes
@@ -214,25 +225,61 @@ RunResult Machine::call(uint32_t address, const std::vector<uint32_t> &args) {
 RunResult Machine::run(uint32_t start, uint64_t until) {
     stop_.reset();
     host_error_ = nullptr;
+    fault_eip_.reset();
     instructions_ = 0;
-    const uc_err error = uc_emu_start(engine_.get(), start, until, 0, 0);
+    block_start_ = 0;
+    near_limit_ = false;
+    uc_err error = uc_emu_start(engine_.get(), start, until, 0, 0);
+    if (near_limit_ && !host_error_) error = step_to_limit(until);
     if (host_error_) std::rethrow_exception(host_error_);
-    if (stop_) return *stop_;
-    return classify_stop(error, until);
+    RunResult result = stop_ ? *stop_ : classify_stop(error, until);
+    if (fault_eip_ && block_start_ != 0) count_to_fault();
+    return result;
+}
+
+// The limit falls inside the block the run stopped before, so that block alone
+// is translated again with a hook on each of its instructions, and once more
+// without when the run ends there.
+uc_err Machine::step_to_limit(uint64_t until) {
+    const uint32_t block = read_register(UC_X86_REG_EIP);
+    const uint32_t last = block + near_limit_block_size_ - 1;
+    uc_hook hook;
+    check(uc_hook_add(engine_.get(), &hook, UC_HOOK_CODE, reinterpret_cast<void *>(&on_instruction),
+                      this, block, last),
+          "hooking instructions");
+    drop_translations(block, last);
+    block_start_ = 0;
+    const uc_err error = uc_emu_start(engine_.get(), block, until, 0, 0);
+    check(uc_hook_del(engine_.get(), hook), "unhooking instructions");
+    drop_translations(block, last);
+    return error;
+}
+
+// Translated code keeps the hooks it was translated with.
+void Machine::drop_translations(uint32_t first, uint32_t last) {
+    check(uc_ctl_remove_cache(engine_.get(), uint64_t{first}, uint64_t{last} + 1),
+          "dropping translated code");
+}
+
+// The block's hook counted all of the block; what follows the faulting
+// instruction never ran.
+void Machine::count_to_fault() {
+    const uint32_t counted = block_lengths_.at(block_start_);
+    const uint32_t ran = block_lengths_.before(block_start_, *fault_eip_) + 1;
+    if (ran < counted) instructions_ -= counted - ran;
 }
 
 // The engine stopped without one of our hooks asking it to.
 RunResult Machine::classify_stop(uc_err error, uint64_t until) {
     const uint32_t eip = read_register(UC_X86_REG_EIP);
-    if (error == UC_ERR_INSN_INVALID)
-        return {RunResult::End::fault, 0, fault_report::invalid_instruction(eip)};
+    if (error == UC_ERR_INSN_INVALID) return fault_at(fault_report::invalid_instruction(eip), eip);
     if (error == UC_ERR_OK && until != 0 && eip == until) return {RunResult::End::returned, 0, {}};
     // unicorn ends the run quietly at hlt, leaving eip past it.
     uint8_t previous = 0;
     if (error == UC_ERR_OK && uc_mem_read(engine_.get(), eip - 1, &previous, 1) == UC_ERR_OK &&
         previous == kHlt)
-        return {RunResult::End::fault, 0, fault_report::halt(eip - 1)};
-    return {RunResult::End::fault, 0, fault_report::stopped(eip)};
+        return fault_at(fault_report::halt(eip - 1), eip - 1);
+    return fault_at(fault_report::stopped(eip), eip);
 }
 
 void Machine::stop_with(RunResult result) {
@@ -240,16 +287,21 @@ void Machine::stop_with(RunResult result) {
     uc_emu_stop(engine_.get());
 }
 
+RunResult Machine::fault_at(std::string message, uint32_t eip) {
+    fault_eip_ = eip;
+    return {RunResult::End::fault, 0, std::move(message)};
+}
+
 void Machine::on_interrupt(uc_engine *, uint32_t vector, void *self) {
     Machine &machine = machine_of(self);
     try {
         if (vector == KIVOS_TRAP_VECTOR)
             machine.handle_trap();
-        else
+        else {
             // Left alone, an exception would escalate into a double fault.
-            machine.stop_with(
-                {RunResult::End::fault, 0,
-                 fault_report::exception(vector, machine.read_register(UC_X86_REG_EIP))});
+            const uint32_t eip = machine.read_register(UC_X86_REG_EIP);
+            machine.stop_with(machine.fault_at(fault_report::exception(vector, eip), eip));
+        }
     } catch (...) {
         machine.host_error_ = std::current_exception();
         uc_emu_stop(machine.engine_.get());
@@ -270,13 +322,42 @@ bool Machine::on_invalid_memory(uc_engine *, uc_mem_type type, uint64_t address,
                                 void *self) {
     Machine &machine = machine_of(self);
     try {
-        machine.stop_ = {
-            RunResult::End::fault, 0,
-            fault_report::memory(type, address, machine.read_register(UC_X86_REG_EIP))};
+        const uint32_t eip = machine.read_register(UC_X86_REG_EIP);
+        machine.stop_ = machine.fault_at(fault_report::memory(type, address, eip), eip);
     } catch (...) {
         machine.host_error_ = std::current_exception();
     }
     return false;
+}
+
+// The hook runs at every block, so all but the common case is out of line.
+void Machine::on_block(uc_engine *, uint64_t address, uint32_t size, void *self) {
+    Machine &machine = machine_of(self);
+    const auto block = static_cast<uint32_t>(address);
+    const uint64_t count = machine.instructions_ + machine.block_lengths_.known(block);
+    if (count == machine.instructions_ || count > machine.count_ceiling_) [[unlikely]]
+        return machine.count_block(block, size);
+    machine.block_start_ = block;
+    machine.instructions_ = count;
+}
+
+void Machine::count_block(uint32_t block, uint32_t size) {
+    try {
+        const uint64_t count = instructions_ + block_lengths_.at(block);
+        if (count <= count_ceiling_) {
+            block_start_ = block;
+            instructions_ = count;
+        } else if (!near_limit_) {
+            // A stop requested in a block's hook keeps the block from running. When
+            // it runs again, an instruction at a time, its instructions count themselves.
+            near_limit_ = true;
+            near_limit_block_size_ = size;
+            uc_emu_stop(engine_.get());
+        }
+    } catch (...) {
+        host_error_ = std::current_exception();
+        uc_emu_stop(engine_.get());
+    }
 }
 
 void Machine::on_instruction(uc_engine *, uint64_t, uint32_t, void *self) {
