@@ -8,6 +8,7 @@
 
 #include "emu/errors.h"
 #include "emu/fault_report.h"
+#include "emu/faulting_access.h"
 #include "emu/layout.h"
 
 namespace kivos::emu {
@@ -20,6 +21,7 @@ constexpr uint16_t kFpuAllEmpty = 0xFFFF;
 // Interrupts enabled and the always-one bit; direction flag clear.
 constexpr uint32_t kInitialEflags = 0x202;
 constexpr uint8_t kHlt = 0xF4;
+constexpr uint32_t kPageFault = 14;
 constexpr uint8_t kRdtsc[] = {0x0F, 0x31};
 
 constexpr uint32_t align_down(uint32_t value, uint32_t alignment) {
@@ -47,7 +49,9 @@ Machine &machine_of(void *self) {
 }  // namespace
 
 Machine::Machine(const ElfImage &image, Kernel &kernel, MachineOptions options)
-    : memory_(engine_.get()),
+    : address_space_(engine_),
+      reset_state_(engine_.get()),
+      memory_(engine_.get(), address_space_),
       kernel_(kernel),
       options_(options),
       entry_(image.entry()),
@@ -66,7 +70,7 @@ Machine::Machine(const ElfImage &image, Kernel &kernel, MachineOptions options)
 }
 
 void Machine::map(uint32_t address, uint32_t size, uint32_t perms) {
-    check(uc_mem_map(engine_.get(), address, size, perms), "mapping guest memory");
+    address_space_.map(address, size, perms);
 }
 
 // Pages shared by two segments get the permissions of both: the engine
@@ -106,12 +110,6 @@ void Machine::install_hooks() {
     check(uc_hook_add(engine_.get(), &hook, UC_HOOK_MEM_INVALID,
                       reinterpret_cast<void *>(&on_invalid_memory), this, 1, 0),
           "hooking bad accesses");
-    // A memory hook of any range makes the engine keep eip exact at every
-    // access; without one, a fault reports the start of its translated block.
-    // Page 0 is never mapped, so this one never fires.
-    check(uc_hook_add(engine_.get(), &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
-                      reinterpret_cast<void *>(&on_exact_eip), this, 0, 0),
-          "hooking page 0");
     // Hooks added after the first run are ignored until the translation cache
     // is flushed, so counting is decided here, once.
     if (options_.count_each_instruction)
@@ -170,6 +168,7 @@ long double Machine::st0() const {
 }
 
 void Machine::reset_cpu(uint32_t esp) {
+    reset_state_.restore();
     for (const int reg : {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX,
                           UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EBP})
         write_register(reg, 0);
@@ -215,22 +214,24 @@ RunResult Machine::call(uint32_t address, const std::vector<uint32_t> &args) {
     const uint32_t base =
         align_down(layout::kStackTop - layout::kPageSize - static_cast<uint32_t>(bytes.size()), 16);
     const uint32_t esp = base - 4;
-    const std::string return_address = words({layout::kReturnStub});
+    const std::string return_address = words({layout::kReturnAddress});
     check(uc_mem_write(engine_.get(), base, bytes.data(), bytes.size()), "placing call arguments");
     check(uc_mem_write(engine_.get(), esp, return_address.data(), 4), "placing the return address");
     reset_cpu(esp);
-    return run(address, layout::kReturnStub);
+    return run(address, layout::kReturnAddress);
 }
 
 RunResult Machine::run(uint32_t start, uint64_t until) {
     stop_.reset();
     host_error_ = nullptr;
     fault_eip_.reset();
+    page_fault_.reset();
     instructions_ = 0;
     block_start_ = 0;
     near_limit_ = false;
     uc_err error = uc_emu_start(engine_.get(), start, until, 0, 0);
     if (near_limit_ && !host_error_) error = step_to_limit(until);
+    if (page_fault_ && !host_error_) stop_ = report_page_fault();
     if (host_error_) std::rethrow_exception(host_error_);
     RunResult result = stop_ ? *stop_ : classify_stop(error, until);
     if (fault_eip_ && block_start_ != 0) count_to_fault();
@@ -247,18 +248,12 @@ uc_err Machine::step_to_limit(uint64_t until) {
     check(uc_hook_add(engine_.get(), &hook, UC_HOOK_CODE, reinterpret_cast<void *>(&on_instruction),
                       this, block, last),
           "hooking instructions");
-    drop_translations(block, last);
+    drop_translations(engine_.get(), block, last);
     block_start_ = 0;
     const uc_err error = uc_emu_start(engine_.get(), block, until, 0, 0);
     check(uc_hook_del(engine_.get(), hook), "unhooking instructions");
-    drop_translations(block, last);
+    drop_translations(engine_.get(), block, last);
     return error;
-}
-
-// Translated code keeps the hooks it was translated with.
-void Machine::drop_translations(uint32_t first, uint32_t last) {
-    check(uc_ctl_remove_cache(engine_.get(), uint64_t{first}, uint64_t{last} + 1),
-          "dropping translated code");
 }
 
 // The block's hook counted all of the block; what follows the faulting
@@ -267,6 +262,26 @@ void Machine::count_to_fault() {
     const uint32_t counted = block_lengths_.at(block_start_);
     const uint32_t ran = block_lengths_.before(block_start_, *fault_eip_) + 1;
     if (ran < counted) instructions_ -= counted - ran;
+}
+
+// A page that is present faults only on a write. Otherwise the access is found
+// by running the instruction again, which must neither count nor stop early.
+RunResult Machine::report_page_fault() {
+    const auto [eip, address] = *page_fault_;
+    uc_mem_type type = UC_MEM_WRITE_PROT;
+    if (address_space_.permissions(address) == 0) {
+        const uint64_t counted = instructions_;
+        const uint32_t block = block_start_;
+        replaying_ = true;
+        const uc_mem_type access = faulting_access(engine_.get(), eip, address);
+        replaying_ = false;
+        instructions_ = counted;
+        block_start_ = block;
+        type = access == UC_MEM_WRITE  ? UC_MEM_WRITE_UNMAPPED
+               : access == UC_MEM_READ ? UC_MEM_READ_UNMAPPED
+                                       : UC_MEM_FETCH_UNMAPPED;
+    }
+    return fault_at(fault_report::memory(type, address, eip), eip);
 }
 
 // The engine stopped without one of our hooks asking it to.
@@ -294,10 +309,18 @@ RunResult Machine::fault_at(std::string message, uint32_t eip) {
 
 void Machine::on_interrupt(uc_engine *, uint32_t vector, void *self) {
     Machine &machine = machine_of(self);
+    // Met again, a page fault arrives as a double fault: the engine takes it
+    // for one raised while the first was being delivered.
+    if (machine.replaying_) return static_cast<void>(uc_emu_stop(machine.engine_.get()));
     try {
-        if (vector == KIVOS_TRAP_VECTOR)
+        if (vector == KIVOS_TRAP_VECTOR) {
             machine.handle_trap();
-        else {
+        } else if (vector == kPageFault) {
+            // eip is exact here; the report waits for the run to end.
+            machine.page_fault_ = {machine.read_register(UC_X86_REG_EIP),
+                                   machine.read_register(UC_X86_REG_CR2)};
+            uc_emu_stop(machine.engine_.get());
+        } else {
             // Left alone, an exception would escalate into a double fault.
             const uint32_t eip = machine.read_register(UC_X86_REG_EIP);
             machine.stop_with(machine.fault_at(fault_report::exception(vector, eip), eip));
@@ -322,6 +345,10 @@ bool Machine::on_invalid_memory(uc_engine *, uc_mem_type type, uint64_t address,
                                 void *self) {
     Machine &machine = machine_of(self);
     try {
+        // Once the page is backed, the page walk raises the fault at the exact instruction.
+        const bool unmapped = type == UC_MEM_READ_UNMAPPED || type == UC_MEM_WRITE_UNMAPPED ||
+                              type == UC_MEM_FETCH_UNMAPPED;
+        if (unmapped && machine.address_space_.back(static_cast<uint32_t>(address))) return true;
         const uint32_t eip = machine.read_register(UC_X86_REG_EIP);
         machine.stop_ = machine.fault_at(fault_report::memory(type, address, eip), eip);
     } catch (...) {
@@ -342,6 +369,7 @@ void Machine::on_block(uc_engine *, uint64_t address, uint32_t size, void *self)
 }
 
 void Machine::count_block(uint32_t block, uint32_t size) {
+    if (replaying_) return;
     try {
         const uint64_t count = instructions_ + block_lengths_.at(block);
         if (count <= count_ceiling_) {
@@ -383,7 +411,5 @@ void Machine::on_rdtsc(uc_engine *, uint64_t address, uint32_t, void *self) {
         uc_emu_stop(machine.engine_.get());
     }
 }
-
-void Machine::on_exact_eip(uc_engine *, uc_mem_type, uint64_t, int, int64_t, void *) {}
 
 }  // namespace kivos::emu

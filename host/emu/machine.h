@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "emu/address_space.h"
 #include "emu/block_lengths.h"
 #include "emu/elf_image.h"
 #include "emu/engine.h"
@@ -63,8 +64,8 @@ class Machine {
     uint32_t build_initial_stack(const std::vector<std::string> &argv);
     RunResult run(uint32_t start, uint64_t until);
     uc_err step_to_limit(uint64_t until);
-    void drop_translations(uint32_t first, uint32_t last);
     void count_to_fault();
+    RunResult report_page_fault();
     RunResult classify_stop(uc_err error, uint64_t until);
     uint32_t read_register(int reg) const;
     void write_register(int reg, uint32_t value);
@@ -78,11 +79,14 @@ class Machine {
     [[gnu::noinline]] void count_block(uint32_t block, uint32_t size);
     static void on_instruction(uc_engine *engine, uint64_t address, uint32_t size, void *self);
     static void on_rdtsc(uc_engine *engine, uint64_t address, uint32_t size, void *self);
-    static void on_exact_eip(uc_engine *engine, uc_mem_type type, uint64_t address, int size,
-                             int64_t value, void *self);
     void handle_trap();
 
     Engine engine_;
+    AddressSpace address_space_;
+    // The CPU as paging left it, before any run. The engine never delivers an
+    // exception, so it would take the next one for a fault within the last
+    // (a double fault) without this state put back at each run.
+    CpuState reset_state_;
     GuestMemory memory_;
     Kernel &kernel_;
     MachineOptions options_;
@@ -95,6 +99,13 @@ class Machine {
     // the faulting one uncounted.
     uint32_t block_start_ = 0;
     std::optional<uint32_t> fault_eip_;
+    struct PageFault {
+        uint32_t eip;
+        uint32_t address;
+    };
+    std::optional<PageFault> page_fault_;
+    // Running a faulting instruction again to see its access.
+    bool replaying_ = false;
     // Set when the run stopped before the block that crosses the limit.
     bool near_limit_ = false;
     uint32_t near_limit_block_size_ = 0;
