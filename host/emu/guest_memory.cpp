@@ -1,6 +1,7 @@
 #include "emu/guest_memory.h"
 
-#include <cerrno>
+#include <kivos/abi.h>
+
 #include <cstring>
 
 #include "emu/layout.h"
@@ -18,17 +19,18 @@ bool GuestMemory::accessible(uint32_t address, uint32_t size, uint32_t permissio
 }
 
 int32_t GuestMemory::read(uint32_t address, uint32_t size, std::string &out) const {
-    if (!accessible(address, size, UC_PROT_READ)) return -EFAULT;
+    if (!accessible(address, size, UC_PROT_READ)) return -KIVOS_EFAULT;
     out.resize(size);
-    if (size != 0 && uc_mem_read(engine_, address, out.data(), size) != UC_ERR_OK) return -EFAULT;
+    if (size != 0 && uc_mem_read(engine_, address, out.data(), size) != UC_ERR_OK)
+        return -KIVOS_EFAULT;
     return 0;
 }
 
 int32_t GuestMemory::write(uint32_t address, std::string_view bytes) const {
     const auto size = static_cast<uint32_t>(bytes.size());
-    if (bytes.size() != size || !accessible(address, size, UC_PROT_WRITE)) return -EFAULT;
+    if (bytes.size() != size || !accessible(address, size, UC_PROT_WRITE)) return -KIVOS_EFAULT;
     if (size != 0 && uc_mem_write(engine_, address, bytes.data(), size) != UC_ERR_OK)
-        return -EFAULT;
+        return -KIVOS_EFAULT;
     return 0;
 }
 
@@ -42,13 +44,13 @@ int32_t GuestMemory::read_string(uint32_t address, uint32_t limit, std::string &
         std::string chunk;
         if (at >= uint64_t{1} << 32 ||
             read(static_cast<uint32_t>(at), static_cast<uint32_t>(page_end - at), chunk) != 0)
-            return -EFAULT;
+            return -KIVOS_EFAULT;
         const size_t nul = chunk.find('\0');
         out.append(chunk, 0, nul);
-        if (nul != std::string::npos) return out.size() <= limit ? 0 : -ENAMETOOLONG;
+        if (nul != std::string::npos) return out.size() <= limit ? 0 : -KIVOS_ENAMETOOLONG;
         at = page_end;
     }
-    return -ENAMETOOLONG;
+    return -KIVOS_ENAMETOOLONG;
 }
 
 }  // namespace kivos::emu

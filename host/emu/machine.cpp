@@ -42,11 +42,20 @@ std::string words(const std::vector<uint32_t> &values) {
     return bytes;
 }
 
-Machine &machine_of(void *self) {
-    return *static_cast<Machine *>(self);
-}
-
 }  // namespace
+
+// The engine calls back through C, which no exception may cross: one that
+// the work throws stops the engine, and run() throws it again.
+template <typename Work>
+void Machine::guarded(void *self, Work work) noexcept {
+    Machine &machine = *static_cast<Machine *>(self);
+    try {
+        work(machine);
+    } catch (...) {
+        machine.host_error_ = std::current_exception();
+        uc_emu_stop(machine.engine_.get());
+    }
+}
 
 Machine::Machine(const ElfImage &image, Kernel &kernel, MachineOptions options)
     : address_space_(engine_),
@@ -308,11 +317,10 @@ RunResult Machine::fault_at(std::string message, uint32_t eip) {
 }
 
 void Machine::on_interrupt(uc_engine *, uint32_t vector, void *self) {
-    Machine &machine = machine_of(self);
-    // Met again, a page fault arrives as a double fault: the engine takes it
-    // for one raised while the first was being delivered.
-    if (machine.replaying_) return static_cast<void>(uc_emu_stop(machine.engine_.get()));
-    try {
+    guarded(self, [vector](Machine &machine) {
+        // Met again, a page fault arrives as a double fault: the engine takes
+        // it for one raised while the first was being delivered.
+        if (machine.replaying_) return static_cast<void>(uc_emu_stop(machine.engine_.get()));
         if (vector == KIVOS_TRAP_VECTOR) {
             machine.handle_trap();
         } else if (vector == kPageFault) {
@@ -325,10 +333,7 @@ void Machine::on_interrupt(uc_engine *, uint32_t vector, void *self) {
             const uint32_t eip = machine.read_register(UC_X86_REG_EIP);
             machine.stop_with(machine.fault_at(fault_report::exception(vector, eip), eip));
         }
-    } catch (...) {
-        machine.host_error_ = std::current_exception();
-        uc_emu_stop(machine.engine_.get());
-    }
+    });
 }
 
 void Machine::handle_trap() {
@@ -343,23 +348,22 @@ void Machine::handle_trap() {
 
 bool Machine::on_invalid_memory(uc_engine *, uc_mem_type type, uint64_t address, int, int64_t,
                                 void *self) {
-    Machine &machine = machine_of(self);
-    try {
+    bool backed = false;
+    guarded(self, [type, address, &backed](Machine &machine) {
         // Once the page is backed, the page walk raises the fault at the exact instruction.
         const bool unmapped = type == UC_MEM_READ_UNMAPPED || type == UC_MEM_WRITE_UNMAPPED ||
                               type == UC_MEM_FETCH_UNMAPPED;
-        if (unmapped && machine.address_space_.back(static_cast<uint32_t>(address))) return true;
+        backed = unmapped && machine.address_space_.back(static_cast<uint32_t>(address));
+        if (backed) return;
         const uint32_t eip = machine.read_register(UC_X86_REG_EIP);
         machine.stop_ = machine.fault_at(fault_report::memory(type, address, eip), eip);
-    } catch (...) {
-        machine.host_error_ = std::current_exception();
-    }
-    return false;
+    });
+    return backed;
 }
 
 // The hook runs at every block, so all but the common case is out of line.
 void Machine::on_block(uc_engine *, uint64_t address, uint32_t size, void *self) {
-    Machine &machine = machine_of(self);
+    Machine &machine = *static_cast<Machine *>(self);
     const auto block = static_cast<uint32_t>(address);
     const uint64_t count = machine.instructions_ + machine.block_lengths_.known(block);
     if (count == machine.instructions_ || count > machine.count_ceiling_) [[unlikely]]
@@ -370,46 +374,40 @@ void Machine::on_block(uc_engine *, uint64_t address, uint32_t size, void *self)
 
 void Machine::count_block(uint32_t block, uint32_t size) {
     if (replaying_) return;
-    try {
-        const uint64_t count = instructions_ + block_lengths_.at(block);
-        if (count <= count_ceiling_) {
-            block_start_ = block;
-            instructions_ = count;
-        } else if (!near_limit_) {
+    guarded(this, [block, size](Machine &machine) {
+        const uint64_t count = machine.instructions_ + machine.block_lengths_.at(block);
+        if (count <= machine.count_ceiling_) {
+            machine.block_start_ = block;
+            machine.instructions_ = count;
+        } else if (!machine.near_limit_) {
             // A stop requested in a block's hook keeps the block from running. When
             // it runs again, an instruction at a time, its instructions count themselves.
-            near_limit_ = true;
-            near_limit_block_size_ = size;
-            uc_emu_stop(engine_.get());
+            machine.near_limit_ = true;
+            machine.near_limit_block_size_ = size;
+            uc_emu_stop(machine.engine_.get());
         }
-    } catch (...) {
-        host_error_ = std::current_exception();
-        uc_emu_stop(engine_.get());
-    }
+    });
 }
 
 void Machine::on_instruction(uc_engine *, uint64_t, uint32_t, void *self) {
-    Machine &machine = machine_of(self);
-    const uint64_t limit = machine.options_.instruction_limit;
-    // A stop requested here keeps this instruction from running.
-    if (limit != 0 && machine.instructions_ == limit && !machine.stop_)
-        machine.stop_with({RunResult::End::limit, 0, fault_report::limit(limit)});
-    else
-        ++machine.instructions_;
+    guarded(self, [](Machine &machine) {
+        const uint64_t limit = machine.options_.instruction_limit;
+        // A stop requested here keeps this instruction from running.
+        if (limit != 0 && machine.instructions_ == limit && !machine.stop_)
+            machine.stop_with({RunResult::End::limit, 0, fault_report::limit(limit)});
+        else
+            ++machine.instructions_;
+    });
 }
 
 void Machine::on_rdtsc(uc_engine *, uint64_t address, uint32_t, void *self) {
-    Machine &machine = machine_of(self);
-    try {
+    guarded(self, [address](Machine &machine) {
         const uint64_t value = *machine.options_.pinned_tsc;
         machine.write_register(UC_X86_REG_EAX, static_cast<uint32_t>(value));
         machine.write_register(UC_X86_REG_EDX, static_cast<uint32_t>(value >> 32));
         machine.write_register(UC_X86_REG_EIP, static_cast<uint32_t>(address + sizeof kRdtsc));
         ++machine.tsc_reads_;
-    } catch (...) {
-        machine.host_error_ = std::current_exception();
-        uc_emu_stop(machine.engine_.get());
-    }
+    });
 }
 
 }  // namespace kivos::emu

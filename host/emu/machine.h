@@ -72,6 +72,8 @@ class Machine {
     void stop_with(RunResult result);
     RunResult fault_at(std::string message, uint32_t eip);
 
+    template <typename Work>
+    static void guarded(void *self, Work work) noexcept;
     static void on_interrupt(uc_engine *engine, uint32_t vector, void *self);
     static bool on_invalid_memory(uc_engine *engine, uc_mem_type type, uint64_t address, int size,
                                   int64_t value, void *self);

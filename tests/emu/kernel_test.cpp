@@ -2,14 +2,16 @@
 // sandbox's walls, injected faults and the trace.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include <kivos/syscalls.h>
+#include <kivos/abi.h>
 
+#include "emu/guest_error.h"
 #include "harness/streams.h"
 #include "probe.h"
 
@@ -18,8 +20,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uint32_t kCreate = 0x40;
-constexpr uint32_t kTruncate = 0x200;
+constexpr uint32_t kCreate = KIVOS_O_CREAT;
+constexpr uint32_t kTruncate = KIVOS_O_TRUNC;
 
 std::string hex(uint32_t value) {
     char text[16];
@@ -274,6 +276,11 @@ TEST(Kernel, InjectedFaultsShortenTransfersAndFailChosenCalls) {
     EXPECT_EQ(sys(g, KIVOS_SYS_open, {g.place_string("f"), 0}), 3);
     EXPECT_EQ(g.trace()[1].result, -5) << "the trace shows the injected result";
     EXPECT_EQ(g.trace()[1].line.substr(g.trace()[1].line.size() - 5), " = -5");
+}
+
+TEST(Kernel, HostErrorsBecomeKivosErrors) {
+    EXPECT_EQ(emu::guest_error(ENOTEMPTY), -39);
+    EXPECT_EQ(emu::guest_error(EXDEV), -5) << "an error kivos has no name for";
 }
 
 TEST(Kernel, SleepsOnAVirtualClock) {
