@@ -6,15 +6,16 @@
 #include <unicorn/unicorn.h>
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
+
+#include "emu/address_space.h"
 
 namespace kivos::emu {
 
 class GuestMemory {
   public:
-    explicit GuestMemory(uc_engine *engine) : engine_(engine) {}
+    GuestMemory(uc_engine *engine, const AddressSpace &space) : engine_(engine), space_(space) {}
 
     // Each returns 0 or a negated kivos error number (EFAULT for a bad address).
     int32_t read(uint32_t address, uint32_t size, std::string &out) const;
@@ -26,14 +27,10 @@ class GuestMemory {
     // True when all of [address, address + size) is mapped with `permission`
     // (UC_PROT_READ or UC_PROT_WRITE).
     bool accessible(uint32_t address, uint32_t size, uint32_t permission) const;
-    // True when no byte of [address, address + size) is mapped.
-    bool unmapped(uint32_t address, uint32_t size) const;
-    // The lowest page-aligned address in [low, high) that starts `size`
-    // unmapped bytes, if there is one.
-    std::optional<uint32_t> find_free(uint32_t size, uint32_t low, uint32_t high) const;
 
   private:
     uc_engine *engine_;
+    const AddressSpace &space_;
 };
 
 }  // namespace kivos::emu

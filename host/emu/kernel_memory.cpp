@@ -51,13 +51,30 @@ bool read_file_at(int fd, uint32_t offset, uint32_t size, std::string &out) {
     return true;
 }
 
+// The first page of the range that is mapped, or the range's end.
+uint64_t first_taken(const AddressSpace &space, const MemoryMaps &maps, uint64_t address,
+                     uint64_t size) {
+    for (uint64_t page = address; page < address + size; page += layout::kPageSize)
+        if (space.permissions(static_cast<uint32_t>(page)) != 0 ||
+            maps.contains(static_cast<uint32_t>(page)))
+            return page;
+    return address + size;
+}
+
 // The hint when the whole range is free in the map area, else the lowest free place.
-std::optional<uint32_t> place_for(const MapRequest &request, const GuestMemory &memory) {
-    const uint64_t end = uint64_t{request.hint} + request.size;
+std::optional<uint32_t> place_for(const MapRequest &request, const AddressSpace &space,
+                                  const MemoryMaps &maps) {
+    const uint64_t size = request.size;
     if (request.hint % layout::kPageSize == 0 && request.hint >= MemoryMaps::kBottom &&
-        end <= MemoryMaps::kTop && memory.unmapped(request.hint, request.size))
+        request.hint + size <= MemoryMaps::kTop &&
+        first_taken(space, maps, request.hint, size) == request.hint + size)
         return request.hint;
-    return memory.find_free(request.size, MemoryMaps::kBottom, MemoryMaps::kTop);
+    for (uint64_t at = MemoryMaps::kBottom; at + size <= MemoryMaps::kTop;) {
+        const uint64_t taken = first_taken(space, maps, at, size);
+        if (taken == at + size) return static_cast<uint32_t>(at);
+        at = taken + layout::kPageSize;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -80,7 +97,8 @@ int32_t Kernel::sys_mmap(const TrapFrame &frame, Process &process) {
             !read_file_at(entry->channel->host_file(), request.offset, length, contents))
             return kMapFailed;
     }
-    const std::optional<uint32_t> address = place_for(request, process.memory());
+    const std::optional<uint32_t> address =
+        place_for(request, process.machine().address_space(), process.maps());
     if (!address) return kMapFailed;
     process.machine().map(*address, request.size, request.protection, contents);
     process.maps().add(*address, request.size);
@@ -95,15 +113,10 @@ int32_t Kernel::sys_munmap(const TrapFrame &frame, Process &process) {
     if (address % layout::kPageSize != 0 || frame.args[1] == 0 || end > uint64_t{1} << 32)
         return -KIVOS_EINVAL;
     const auto size = static_cast<uint32_t>(end - address);
-    uint64_t at = address;
-    for (const auto &[start, run] : process.maps().runs(address, size)) {
-        if (!process.memory().unmapped(static_cast<uint32_t>(at),
-                                       static_cast<uint32_t>(start - at)))
+    for (uint64_t page = address; page < end; page += layout::kPageSize)
+        if (process.machine().address_space().permissions(static_cast<uint32_t>(page)) != 0 &&
+            !process.maps().contains(static_cast<uint32_t>(page)))
             return -KIVOS_EINVAL;
-        at = uint64_t{start} + run;
-    }
-    if (!process.memory().unmapped(static_cast<uint32_t>(at), static_cast<uint32_t>(end - at)))
-        return -KIVOS_EINVAL;
     for (const auto &[start, run] : process.maps().remove(address, size))
         process.machine().unmap(start, run);
     return 0;

@@ -1,5 +1,6 @@
 // The pages a process mapped with mmap, so that munmap frees only those and
-// the process stays within its share of mapped memory.
+// the process stays within its share of mapped memory. Pages mapped without
+// any right show here only: the page tables have no entry for them.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,7 @@ class MemoryMaps {
     bool room_for(uint32_t size) const { return size <= kMostBytes - bytes(); }
     uint32_t bytes() const { return static_cast<uint32_t>(pages_.size()) * layout::kPageSize; }
 
+    bool contains(uint32_t page) const { return pages_.contains(page); }
     // Both take page-aligned ranges.
     void add(uint32_t address, uint32_t size);
     // The runs of mapped pages inside the range, as {address, size}.

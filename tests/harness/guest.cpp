@@ -59,6 +59,7 @@ Guest::Guest(GuestOptions options)
         *kernel_, 1, image_,
         emu::MachineOptions{.count_instructions = options_.count_instructions,
                             .instruction_limit = options_.instruction_limit,
+                            .count_each_instruction = options_.count_each_instruction,
                             .pinned_tsc = options_.pinned_tsc},
         kernel_->root(), kernel_->console_descriptors());
     process_->machine().map(kScratchBase, kScratchSize, UC_PROT_READ | UC_PROT_WRITE);
