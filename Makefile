@@ -1,6 +1,6 @@
 # make run: build everything and run ram_forecast on the emulated kivos machine.
 # make test: build everything and run the whole test suite.
-# make bench: build everything and print what library calls cost, in instructions.
+# make bench: build everything and print one table of what the library and the machine cost.
 # make sanitize: the whole test suite on host tools built with ASan and UBSan, in build-sanitize.
 # make fuzz: every fuzz target for FUZZ_SECONDS each (FUZZ=name... for some), with its figures.
 SHELL := bash
@@ -36,7 +36,7 @@ test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 bench: build
-	@for bench in $(BUILD)/bench/*_bench; do $$bench; done
+	@$(BUILD)/bench/bench
 
 fuzz: build
 	@tools/fuzz $(BUILD) --seconds $(FUZZ_SECONDS) $(FUZZ)

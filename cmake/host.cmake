@@ -9,6 +9,18 @@ option(KIVOS_SANITIZE "Build the host tools and tests with ASan and UBSan" OFF)
 set(KIVOS_SANITIZER_OPTIONS -fsanitize=address,undefined -fno-sanitize-recover=all
                             -fno-omit-frame-pointer -g)
 
+# kivos-run starts once for every command a developer runs, and resolving the
+# shared libunicorn's symbols was most of that start-up, so it links unicorn's
+# archive (which needs libpthread and libm) and everything else statically.
+find_library(KIVOS_UNICORN_ARCHIVE NAMES libunicorn.a HINTS ${UNICORN_LIBRARY_DIRS} REQUIRED)
+add_library(kivos_static_unicorn INTERFACE)
+target_include_directories(kivos_static_unicorn SYSTEM INTERFACE ${UNICORN_INCLUDE_DIRS})
+target_link_libraries(kivos_static_unicorn INTERFACE ${KIVOS_UNICORN_ARCHIVE} pthread m)
+# The sanitizers' run-time is a shared library: a sanitized kivos-run links the C library shared.
+if(NOT KIVOS_SANITIZE)
+    target_link_options(kivos_static_unicorn INTERFACE -static)
+endif()
+
 function(kivos_host_target target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
                                              -Wno-sign-conversion -Werror)

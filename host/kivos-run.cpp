@@ -13,10 +13,11 @@
 #include "emu/elf_image.h"
 #include "emu/errors.h"
 #include "emu/kernel.h"
-#include "emu/machine.h"
+#include "emu/scheduler.h"
 
 namespace {
 
+constexpr int kDeadlock = 123;
 constexpr int kLimitReached = 124;
 constexpr int kCannotRun = 125;
 constexpr int kGuestFault = 126;
@@ -26,6 +27,7 @@ constexpr const char *kFooter =
     "\nEverything after IMAGE goes to the guest, options included; the guest's\n"
     "argv[0] is IMAGE as given.\n\n"
     "Exit status: the guest's exit status (its low 8 bits), or\n"
+    "  123  deadlock: every process waits for another\n"
     "  124  the instruction limit was reached\n"
     "  125  usage error, or the image cannot be loaded\n"
     "  126  the guest faulted (the report is on standard error)";
@@ -47,20 +49,30 @@ struct Settings {
     std::vector<std::string> guest_argv;
 };
 
-void print_stats(uint64_t instructions, const kivos::emu::Trace &trace) {
+void print_counts(uint64_t instructions, const kivos::emu::CallCounts &counts) {
     std::fprintf(stderr, "instructions: %llu\ntraps: %llu\n",
                  static_cast<unsigned long long>(instructions),
-                 static_cast<unsigned long long>(trace.total()));
+                 static_cast<unsigned long long>(counts.total()));
     std::vector<const kivos::emu::SyscallInfo *> made;
     for (const kivos::emu::SyscallInfo &call : kivos::emu::syscalls())
-        if (trace.calls_of(call) != 0) made.push_back(&call);
+        if (counts.calls_of(call) != 0) made.push_back(&call);
     std::ranges::sort(made, {}, &kivos::emu::SyscallInfo::name);
     for (const kivos::emu::SyscallInfo *call : made)
         std::fprintf(stderr, "  %.*s: %llu\n", static_cast<int>(call->name.size()),
-                     call->name.data(), static_cast<unsigned long long>(trace.calls_of(*call)));
-    if (trace.unknown_calls() != 0)
+                     call->name.data(), static_cast<unsigned long long>(counts.calls_of(*call)));
+    if (counts.unknown_calls() != 0)
         std::fprintf(stderr, "  unknown calls: %llu\n",
-                     static_cast<unsigned long long>(trace.unknown_calls()));
+                     static_cast<unsigned long long>(counts.unknown_calls()));
+}
+
+// The whole run, then each process when there was more than one.
+void print_stats(const kivos::emu::Scheduler &scheduler, const kivos::emu::Trace &trace) {
+    print_counts(scheduler.instructions(), trace.counts());
+    if (!scheduler.several()) return;
+    for (const auto &process : scheduler.summaries()) {
+        std::fprintf(stderr, "process %u (%s)\n", process.pid, process.name.c_str());
+        print_counts(process.instructions, process.calls);
+    }
 }
 
 int run(const Settings &settings) {
@@ -69,24 +81,34 @@ int run(const Settings &settings) {
     try {
         const auto image = kivos::emu::ElfImage::load(image_path);
         kivos::emu::Kernel kernel({.root = settings.root, .real_sleep = settings.real_sleep});
+        kivos::emu::Scheduler scheduler(
+            kernel,
+            {.machine = {}, .instruction_limit = settings.limit, .keep_summaries = settings.stats});
         kernel.trace().keep_records(false);
         if (settings.trace)
-            kernel.trace().on_record([](const kivos::emu::TrapRecord &record) {
+            kernel.trace().on_record([&scheduler](const kivos::emu::TrapRecord &record) {
+                // Process ids appear once there is more than one process.
+                if (scheduler.several()) std::fprintf(stderr, "[%u] ", record.pid);
                 std::fprintf(stderr, "%s\n", record.line.c_str());
             });
-        kivos::emu::Machine machine(
-            image, kernel,
-            {.count_instructions = settings.stats, .instruction_limit = settings.limit});
-        const RunResult result = machine.run_program(settings.guest_argv);
-        if (settings.stats) print_stats(machine.instructions(), kernel.trace());
+        scheduler.on_report([](const std::string &report) {
+            std::fprintf(stderr, "kivos-run: %s\n", report.c_str());
+        });
+        const RunResult result = scheduler.run(image, settings.guest_argv);
+        if (settings.stats) print_stats(scheduler, kernel.trace());
         switch (result.end) {
             case RunResult::End::exited:
                 return result.status & 0xff;
             case RunResult::End::limit:
                 std::fprintf(stderr, "kivos-run: %s\n", result.message.c_str());
                 return kLimitReached;
+            case RunResult::End::deadlock:
+                std::fprintf(stderr, "kivos-run: %s\n", result.message.c_str());
+                return kDeadlock;
             case RunResult::End::fault:
             case RunResult::End::returned:
+            case RunResult::End::blocked:
+            case RunResult::End::preempted:
                 break;
         }
         std::fprintf(stderr, "kivos-run: %s\n",
@@ -117,7 +139,8 @@ int main(int argc, char **argv) {
     app.add_flag("--trace", settings.trace, "Print every trap to standard error as it happens");
     app.add_flag("--stats", settings.stats,
                  "Print instructions executed and traps per call after the run");
-    app.add_option("--limit", settings.limit, "Stop the guest after N instructions");
+    app.add_option("--limit", settings.limit,
+                   "Stop the run after N instructions of all its processes together");
     app.add_flag("--real-sleep", settings.real_sleep,
                  "Let usleep wait for real instead of on a virtual clock");
     app.set_version_flag("--version", "kivos-run " KIVOS_VERSION);
