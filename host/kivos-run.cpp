@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "debug/crash_report.h"
 #include "emu/elf_image.h"
 #include "emu/errors.h"
 #include "emu/kernel.h"
@@ -86,7 +87,11 @@ int run(const Settings &settings) {
                 std::fprintf(stderr, "kivos-run: %s\n", result.message.c_str());
                 return kLimitReached;
             case RunResult::End::fault:
+                std::fprintf(stderr, "kivos-run: %s",
+                             kivos::debug::crash_report(result, machine, image_path).c_str());
+                return kGuestFault;
             case RunResult::End::returned:
+            case RunResult::End::killed:
                 break;
         }
         std::fprintf(stderr, "kivos-run: %s\n",

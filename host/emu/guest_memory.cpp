@@ -61,6 +61,16 @@ int32_t GuestMemory::write(uint32_t address, std::string_view bytes) const {
     return 0;
 }
 
+int32_t GuestMemory::patch(uint32_t address, std::string_view bytes) const {
+    const auto size = static_cast<uint32_t>(bytes.size());
+    if (bytes.size() != size || !accessible(address, size, 0)) return -KIVOS_EFAULT;
+    if (size == 0) return 0;
+    if (uc_mem_write(engine_, address, bytes.data(), size) != UC_ERR_OK ||
+        uc_ctl_remove_cache(engine_, uint64_t{address}, uint64_t{address} + size) != UC_ERR_OK)
+        return -KIVOS_EFAULT;
+    return 0;
+}
+
 int32_t GuestMemory::read_string(uint32_t address, uint32_t limit, std::string &out) const {
     out.clear();
     // Page by page, so that a string ending just before an unmapped page reads fine.

@@ -114,12 +114,35 @@ void Machine::install_hooks() {
     check(uc_hook_add(engine_.get(), &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
                       reinterpret_cast<void *>(&on_exact_eip), this, 0, 0),
           "hooking page 0");
+    hook_observers();
     // Code hooks added after the first run are ignored until the translation
     // cache is flushed, so counting is decided here, once.
     if (options_.count_instructions || options_.instruction_limit != 0)
         check(uc_hook_add(engine_.get(), &hook, UC_HOOK_CODE,
                           reinterpret_cast<void *>(&on_instruction), this, 1, 0),
               "hooking instructions");
+}
+
+// Each observer gets the hooks it asked for, each with its own user data.
+void Machine::hook_observers() {
+    observer_hooks_.reserve(options_.observers.size());
+    for (ExecutionObserver *observer : options_.observers) {
+        ObserverHook &link = observer_hooks_.emplace_back(ObserverHook{this, observer});
+        const ExecutionObserver::Interest interest = observer->interest();
+        uc_hook hook;
+        if (interest.blocks)
+            check(uc_hook_add(engine_.get(), &hook, UC_HOOK_BLOCK,
+                              reinterpret_cast<void *>(&on_observed_block), &link, 1, 0),
+                  "hooking blocks");
+        if (interest.instructions)
+            check(uc_hook_add(engine_.get(), &hook, UC_HOOK_CODE,
+                              reinterpret_cast<void *>(&on_observed_instruction), &link, 1, 0),
+                  "hooking instructions");
+        if (interest.accesses)
+            check(uc_hook_add(engine_.get(), &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
+                              reinterpret_cast<void *>(&on_observed_access), &link, 1, 0),
+                  "hooking accesses");
+    }
 }
 
 // unicorn 2.0 cannot hook rdtsc itself, so every 0F 31 in executable bytes
@@ -155,6 +178,16 @@ uint32_t Machine::eax() const {
 }
 uint32_t Machine::edx() const {
     return read_register(UC_X86_REG_EDX);
+}
+
+Machine::X87Bits Machine::read_x87(int reg) const {
+    X87Bits bits{};
+    check(uc_reg_read(engine_.get(), reg, bits.data()), "reading an x87 register");
+    return bits;
+}
+
+void Machine::write_x87(int reg, const X87Bits &bits) {
+    check(uc_reg_write(engine_.get(), reg, bits.data()), "writing an x87 register");
 }
 
 long double Machine::st0() const {
@@ -226,27 +259,36 @@ RunResult Machine::run(uint32_t start, uint64_t until) {
     instructions_ = 0;
     const uc_err error = uc_emu_start(engine_.get(), start, until, 0, 0);
     if (host_error_) std::rethrow_exception(host_error_);
-    if (stop_) return *stop_;
-    return classify_stop(error, until);
+    const RunResult result = stop_ ? *stop_ : classify_stop(error, until);
+    for (ExecutionObserver *observer : options_.observers) observer->on_end(*this, result);
+    return result;
 }
 
 // The engine stopped without one of our hooks asking it to.
 RunResult Machine::classify_stop(uc_err error, uint64_t until) {
     const uint32_t eip = read_register(UC_X86_REG_EIP);
-    if (error == UC_ERR_INSN_INVALID)
-        return {RunResult::End::fault, 0, fault_report::invalid_instruction(eip)};
     if (error == UC_ERR_OK && until != 0 && eip == until) return {RunResult::End::returned, 0, {}};
+    Fault fault{Fault::Kind::unexplained, eip};
     // unicorn ends the run quietly at hlt, leaving eip past it.
     uint8_t previous = 0;
-    if (error == UC_ERR_OK && uc_mem_read(engine_.get(), eip - 1, &previous, 1) == UC_ERR_OK &&
-        previous == kHlt)
-        return {RunResult::End::fault, 0, fault_report::halt(eip - 1)};
-    return {RunResult::End::fault, 0, fault_report::stopped(eip)};
+    if (error == UC_ERR_INSN_INVALID)
+        fault.kind = Fault::Kind::invalid_instruction;
+    else if (error == UC_ERR_OK && uc_mem_read(engine_.get(), eip - 1, &previous, 1) == UC_ERR_OK &&
+             previous == kHlt) {
+        fault = {Fault::Kind::halt, eip - 1};
+        // Debuggers and reports find the guest standing on the faulting instruction.
+        write_register(UC_X86_REG_EIP, fault.eip);
+    }
+    return {RunResult::End::fault, 0, fault_report::describe(fault), fault};
 }
 
 void Machine::stop_with(RunResult result) {
     stop_ = std::move(result);
     uc_emu_stop(engine_.get());
+}
+
+void Machine::fault_with(Fault fault) {
+    stop_with({RunResult::End::fault, 0, fault_report::describe(fault), fault});
 }
 
 void Machine::on_interrupt(uc_engine *, uint32_t vector, void *self) {
@@ -255,9 +297,9 @@ void Machine::on_interrupt(uc_engine *, uint32_t vector, void *self) {
             machine.handle_trap();
         else
             // Left alone, an exception would escalate into a double fault.
-            machine.stop_with(
-                {RunResult::End::fault, 0,
-                 fault_report::exception(vector, machine.read_register(UC_X86_REG_EIP))});
+            machine.fault_with({.kind = Fault::Kind::exception,
+                                .eip = machine.read_register(UC_X86_REG_EIP),
+                                .vector = vector});
     });
 }
 
@@ -274,9 +316,12 @@ void Machine::handle_trap() {
 bool Machine::on_invalid_memory(uc_engine *, uc_mem_type type, uint64_t address, int, int64_t,
                                 void *self) {
     guarded(self, [type, address](Machine &machine) {
-        machine.stop_ = {
-            RunResult::End::fault, 0,
-            fault_report::memory(type, address, machine.read_register(UC_X86_REG_EIP))};
+        const Fault fault{.kind = Fault::Kind::memory,
+                          .eip = machine.read_register(UC_X86_REG_EIP),
+                          .esp = machine.read_register(UC_X86_REG_ESP),
+                          .access = type,
+                          .address = static_cast<uint32_t>(address)};
+        machine.stop_ = {RunResult::End::fault, 0, fault_report::describe(fault), fault};
     });
     return false;
 }
@@ -299,6 +344,32 @@ void Machine::on_rdtsc(uc_engine *, uint64_t address, uint32_t, void *self) {
         machine.write_register(UC_X86_REG_EDX, static_cast<uint32_t>(value >> 32));
         machine.write_register(UC_X86_REG_EIP, static_cast<uint32_t>(address + sizeof kRdtsc));
         ++machine.tsc_reads_;
+    });
+}
+
+void Machine::on_observed_block(uc_engine *, uint64_t address, uint32_t size, void *hook) {
+    const ObserverHook &link = *static_cast<ObserverHook *>(hook);
+    guarded(link.machine, [&link, address, size](Machine &machine) {
+        link.observer->on_block(machine, static_cast<uint32_t>(address), size);
+    });
+}
+
+void Machine::on_observed_instruction(uc_engine *, uint64_t address, uint32_t, void *hook) {
+    const ObserverHook &link = *static_cast<ObserverHook *>(hook);
+    guarded(link.machine, [&link, address](Machine &machine) {
+        // A stop asked for by an earlier hook of this instruction stands.
+        if (!machine.stop_ &&
+            !link.observer->on_instruction(machine, static_cast<uint32_t>(address)))
+            machine.stop_with({RunResult::End::killed, 0, "ended by the debugger"});
+    });
+}
+
+void Machine::on_observed_access(uc_engine *, uc_mem_type type, uint64_t address, int size, int64_t,
+                                 void *hook) {
+    const ObserverHook &link = *static_cast<ObserverHook *>(hook);
+    guarded(link.machine, [&link, type, address, size](Machine &machine) {
+        link.observer->on_access(machine, type == UC_MEM_WRITE, static_cast<uint32_t>(address),
+                                 static_cast<uint32_t>(size));
     });
 }
 

@@ -3,6 +3,7 @@
 // end a run with a report; nothing the guest does reaches the host.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -11,6 +12,7 @@
 
 #include "emu/elf_image.h"
 #include "emu/engine.h"
+#include "emu/execution_observer.h"
 #include "emu/guest_memory.h"
 #include "emu/kernel.h"
 #include "emu/run_result.h"
@@ -25,6 +27,8 @@ struct MachineOptions {
     // Every rdtsc of the image reads this instead of the host's clock, which
     // the engine's own counter follows and which cannot be set.
     std::optional<uint64_t> pinned_tsc = std::nullopt;
+    // Debuggers and coverage counters; each costs the hooks it asks for.
+    std::vector<ExecutionObserver *> observers = {};
 };
 
 class Machine {
@@ -42,6 +46,13 @@ class Machine {
     uint32_t eax() const;
     uint32_t edx() const;
     long double st0() const;
+    // Any register by its unicorn number (UC_X86_REG_*); throw MachineError.
+    uint32_t read_register(int reg) const;
+    void write_register(int reg, uint32_t value);
+    // An x87 register (UC_X86_REG_ST0..ST7, counted from the stack top) as its 80 bits.
+    using X87Bits = std::array<uint8_t, 10>;
+    X87Bits read_x87(int reg) const;
+    void write_x87(int reg, const X87Bits &bits);
     // Instructions the last run executed, when counting.
     uint64_t instructions() const { return instructions_; }
     // How often the guest has read the pinned time-stamp counter.
@@ -59,9 +70,9 @@ class Machine {
     uint32_t build_initial_stack(const std::vector<std::string> &argv);
     RunResult run(uint32_t start, uint64_t until);
     RunResult classify_stop(uc_err error, uint64_t until);
-    uint32_t read_register(int reg) const;
-    void write_register(int reg, uint32_t value);
     void stop_with(RunResult result);
+    void fault_with(Fault fault);
+    void hook_observers();
 
     template <typename Work>
     static void guarded(void *self, Work work) noexcept;
@@ -74,6 +85,17 @@ class Machine {
                              int64_t value, void *self);
     void handle_trap();
 
+    // What an observer's hooks get as their user data.
+    struct ObserverHook {
+        Machine *machine;
+        ExecutionObserver *observer;
+    };
+    static void on_observed_block(uc_engine *engine, uint64_t address, uint32_t size, void *hook);
+    static void on_observed_instruction(uc_engine *engine, uint64_t address, uint32_t size,
+                                        void *hook);
+    static void on_observed_access(uc_engine *engine, uc_mem_type type, uint64_t address, int size,
+                                   int64_t value, void *hook);
+
     Engine engine_;
     GuestMemory memory_;
     Kernel &kernel_;
@@ -83,6 +105,7 @@ class Machine {
     uint64_t tsc_reads_ = 0;
     std::optional<RunResult> stop_;
     std::exception_ptr host_error_;
+    std::vector<ObserverHook> observer_hooks_;
 };
 
 }  // namespace kivos::emu

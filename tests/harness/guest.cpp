@@ -79,6 +79,7 @@ void Guest::run_call(std::string_view function, const std::vector<uint32_t> &arg
             return;
         case RunResult::End::fault:
         case RunResult::End::limit:
+        case RunResult::End::killed:
             throw GuestFault(result.message);
     }
 }
