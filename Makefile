@@ -1,11 +1,13 @@
 # make run: build everything and run ram_forecast on the emulated kivos machine.
 # make test: build everything and run the whole test suite.
 # make bench: build everything and print what library calls cost, in instructions.
+# make coverage: run the test suite counting the lines it runs; an HTML report
+#   in build/coverage/html, and the library's line coverage printed.
 BUILD ?= build
 ARGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench coverage clean
 
 all: build
 
@@ -26,6 +28,15 @@ test: build
 
 bench: build
 	@for bench in $(BUILD)/bench/*_bench; do $$bench; done
+
+COVERAGE = $(abspath $(BUILD))/coverage
+coverage: build
+	@rm -rf $(COVERAGE) && mkdir -p $(COVERAGE)
+	@KIVOS_COVERAGE=$(COVERAGE)/kivos.info ctest --test-dir $(BUILD) -j $(JOBS) >&2
+	@genhtml --quiet --output-directory $(COVERAGE)/html $(COVERAGE)/kivos.info
+	@lcov --quiet --extract $(COVERAGE)/kivos.info '$(CURDIR)/libc/*' --output-file $(COVERAGE)/libc.info
+	@echo "The library's line coverage (the report: $(COVERAGE)/html/index.html):"
+	@lcov --summary $(COVERAGE)/libc.info 2>&1 | grep 'lines'
 
 clean:
 	rm -rf $(BUILD)

@@ -5,12 +5,15 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "debug/crash_report.h"
+#include "debug/lcov_file.h"
+#include "debug/line_coverage.h"
 #include "emu/elf_image.h"
 #include "emu/errors.h"
 #include "emu/kernel.h"
@@ -21,6 +24,7 @@ namespace {
 constexpr int kLimitReached = 124;
 constexpr int kCannotRun = 125;
 constexpr int kGuestFault = 126;
+constexpr int kKilled = 137;  // as a shell reports a program ended by SIGKILL
 
 constexpr const char *kUsage = "Usage: kivos-run [OPTIONS] IMAGE [ARG...]";
 constexpr const char *kFooter =
@@ -29,7 +33,8 @@ constexpr const char *kFooter =
     "Exit status: the guest's exit status (its low 8 bits), or\n"
     "  124  the instruction limit was reached\n"
     "  125  usage error, or the image cannot be loaded\n"
-    "  126  the guest faulted (the report is on standard error)";
+    "  126  the guest faulted (the report is on standard error)\n"
+    "  137  the debugger ended the guest";
 
 // Everything after the options belongs to the guest, which CLI11's own usage line leaves out.
 class UsageFormatter : public CLI::Formatter {
@@ -45,6 +50,8 @@ struct Settings {
     bool stats = false;
     bool real_sleep = false;
     uint64_t limit = 0;
+    std::string coverage;  // the tracefile, or empty
+    bool coverage_from_environment = false;
     std::vector<std::string> guest_argv;
 };
 
@@ -64,8 +71,45 @@ void print_stats(uint64_t instructions, const kivos::emu::Trace &trace) {
                      static_cast<unsigned long long>(trace.unknown_calls()));
 }
 
-int run(const Settings &settings) {
+// The exit status for how the run ended; what went wrong goes to standard error.
+int exit_status(const kivos::emu::RunResult &result, const kivos::emu::Machine &machine,
+                const std::string &image_path) {
     using kivos::emu::RunResult;
+    switch (result.end) {
+        case RunResult::End::exited:
+            return result.status & 0xff;
+        case RunResult::End::limit:
+            std::fprintf(stderr, "kivos-run: %s\n", result.message.c_str());
+            return kLimitReached;
+        case RunResult::End::fault:
+            std::fprintf(stderr, "kivos-run: %s",
+                         kivos::debug::crash_report(result, machine, image_path).c_str());
+            return kGuestFault;
+        case RunResult::End::killed:
+            std::fprintf(stderr, "kivos-run: %s\n", result.message.c_str());
+            return kKilled;
+        case RunResult::End::returned:
+            break;
+    }
+    std::fprintf(stderr, "kivos-run: guest returned from its entry\n");
+    return kGuestFault;
+}
+
+// --coverage, or KIVOS_COVERAGE for a whole test suite's runs. The tracefile
+// is made (or checked) before the run, so that a bad one costs no run.
+std::unique_ptr<kivos::debug::LineCoverage> start_coverage(const Settings &settings,
+                                                           const std::string &image_path) {
+    if (settings.coverage.empty()) return nullptr;
+    kivos::debug::merge_into_tracefile(settings.coverage, {});
+    auto coverage = std::make_unique<kivos::debug::LineCoverage>(image_path);
+    if (coverage->has_lines()) return coverage;
+    if (!settings.coverage_from_environment)
+        std::fprintf(stderr, "kivos-run: %s has no line table (build it with -g): no coverage\n",
+                     image_path.c_str());
+    return nullptr;
+}
+
+int run(const Settings &settings) {
     const std::string &image_path = settings.guest_argv.front();
     try {
         const auto image = kivos::emu::ElfImage::load(image_path);
@@ -75,29 +119,17 @@ int run(const Settings &settings) {
             kernel.trace().on_record([](const kivos::emu::TrapRecord &record) {
                 std::fprintf(stderr, "%s\n", record.line.c_str());
             });
-        kivos::emu::Machine machine(
-            image, kernel,
-            {.count_instructions = settings.stats, .instruction_limit = settings.limit});
-        const RunResult result = machine.run_program(settings.guest_argv);
+        const auto coverage = start_coverage(settings, image_path);
+        std::vector<kivos::emu::ExecutionObserver *> observers;
+        if (coverage) observers.push_back(coverage.get());
+        kivos::emu::Machine machine(image, kernel,
+                                    {.count_instructions = settings.stats,
+                                     .instruction_limit = settings.limit,
+                                     .observers = observers});
+        const kivos::emu::RunResult result = machine.run_program(settings.guest_argv);
         if (settings.stats) print_stats(machine.instructions(), kernel.trace());
-        switch (result.end) {
-            case RunResult::End::exited:
-                return result.status & 0xff;
-            case RunResult::End::limit:
-                std::fprintf(stderr, "kivos-run: %s\n", result.message.c_str());
-                return kLimitReached;
-            case RunResult::End::fault:
-                std::fprintf(stderr, "kivos-run: %s",
-                             kivos::debug::crash_report(result, machine, image_path).c_str());
-                return kGuestFault;
-            case RunResult::End::returned:
-            case RunResult::End::killed:
-                break;
-        }
-        std::fprintf(stderr, "kivos-run: %s\n",
-                     result.end == RunResult::End::fault ? result.message.c_str()
-                                                         : "guest returned from its entry");
-        return kGuestFault;
+        if (coverage) kivos::debug::merge_into_tracefile(settings.coverage, coverage->counts());
+        return exit_status(result, machine, image_path);
     } catch (const kivos::emu::ImageError &error) {
         std::fprintf(stderr, "kivos-run: %s: %s\n", image_path.c_str(), error.what());
     } catch (const std::exception &error) {
@@ -125,6 +157,8 @@ int main(int argc, char **argv) {
     app.add_option("--limit", settings.limit, "Stop the guest after N instructions");
     app.add_flag("--real-sleep", settings.real_sleep,
                  "Let usleep wait for real instead of on a virtual clock");
+    app.add_option("--coverage", settings.coverage,
+                   "Add the lines the guest ran to this lcov tracefile (default: $KIVOS_COVERAGE)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &help) {
@@ -132,6 +166,11 @@ int main(int argc, char **argv) {
     } catch (const CLI::ParseError &error) {
         app.exit(error);
         return kCannotRun;
+    }
+    if (const char *tracefile = std::getenv("KIVOS_COVERAGE");
+        settings.coverage.empty() && tracefile != nullptr) {
+        settings.coverage = tracefile;
+        settings.coverage_from_environment = true;
     }
     settings.guest_argv = app.remaining();
     const bool separated = !settings.guest_argv.empty() && settings.guest_argv.front() == "--";

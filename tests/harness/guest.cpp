@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "harness/coverage.h"
+
 namespace kivos::test {
 namespace {
 
@@ -59,7 +61,8 @@ Guest::Guest(GuestOptions options)
         image_, *kernel_,
         emu::MachineOptions{.count_instructions = options_.count_instructions,
                             .instruction_limit = options_.instruction_limit,
-                            .pinned_tsc = options_.pinned_tsc});
+                            .pinned_tsc = options_.pinned_tsc,
+                            .observers = coverage_observers(options_.image)});
     machine_->map(kScratchBase, kScratchSize, UC_PROT_READ | UC_PROT_WRITE);
 }
 
