@@ -3,6 +3,7 @@
 # make bench: build everything and print what library calls cost, in instructions.
 # make coverage: run the test suite counting the lines it runs; an HTML report
 #   in build/coverage/html, and the library's line coverage printed.
+SHELL := bash
 BUILD ?= build
 ARGS ?=
 JOBS ?= $(shell nproc)
@@ -17,8 +18,11 @@ deps:
 configure: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
 
+# On standard error, and only what the build has to say: make's folder changes
+# and CMake's lines for targets already up to date are left out.
 build: configure
-	@cmake --build $(BUILD) -j $(JOBS) >&2
+	@set -o pipefail; cmake --build $(BUILD) -j $(JOBS) -- --no-print-directory 2>&1 \
+		| { grep -v '^\[ *[0-9]*%\] Built target ' || true; } >&2
 
 run: build
 	@$(BUILD)/bin/kivos-run $(BUILD)/kivos/ram_forecast $(ARGS)

@@ -1,15 +1,14 @@
 // What one allocation costs at several fills of the arena: a bump pointer costs
 // the same whether the arena is empty or nearly full.
 #include <cstdint>
-#include <cstdio>
-#include <vector>
 
 #include "harness/guest.h"
+#include "report.h"
 
 namespace {
 
+using kivos::bench::report;
 using kivos::test::Guest;
-using kivos::test::GuestOptions;
 
 constexpr uint32_t k_arena_size = 0x100000;
 
@@ -19,18 +18,10 @@ void fill_to(Guest &g, uint32_t mark) {
     if (mark > used) g.call("malloc", {mark - used - 4});
 }
 
-void report(Guest &g, const char *label, const char *function, std::vector<uint32_t> args) {
-    g.call(function, args);
-    std::printf("%s: %llu instructions\n", label,
-                static_cast<unsigned long long>(g.instructions()));
-}
-
 }  // namespace
 
 int main() {
-    GuestOptions options;
-    options.count_instructions = true;
-    Guest g(options);
+    Guest g(kivos::bench::counting());
     report(g, "malloc(16), empty arena", "malloc", {16});
     fill_to(g, k_arena_size / 2);
     report(g, "malloc(16), arena half full", "malloc", {16});

@@ -159,10 +159,13 @@ int main(int argc, char **argv) {
                  "Let usleep wait for real instead of on a virtual clock");
     app.add_option("--coverage", settings.coverage,
                    "Add the lines the guest ran to this lcov tracefile (default: $KIVOS_COVERAGE)");
+    app.set_version_flag("--version", "kivos-run " KIVOS_VERSION);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &help) {
         return app.exit(help);
+    } catch (const CLI::CallForVersion &version) {
+        return app.exit(version);
     } catch (const CLI::ParseError &error) {
         app.exit(error);
         return kCannotRun;

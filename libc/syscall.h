@@ -66,6 +66,13 @@ inline int trap(kivos_syscall number, A a, B b, C c) {
     return result;
 }
 
+// The write call as its wrapper makes it: a null buffer fails without a trap, the count is
+// clamped. Inline, so the stream writer's loop costs no call.
+inline int write_call(int fd, const void *buf, size_t count) {
+    if (buf == nullptr) return -1;
+    return trap(KIVOS_SYS_write, fd, buf, clamp_count(count));
+}
+
 }  // namespace kivos
 
 #endif

@@ -9,8 +9,7 @@ using kivos::trap;
 extern "C" {
 
 ssize_t write(int fd, const void *buf, size_t count) {
-    if (buf == nullptr) return -1;
-    return trap(KIVOS_SYS_write, fd, buf, clamp_count(count));
+    return kivos::write_call(fd, buf, count);
 }
 
 ssize_t read(int fd, void *buf, size_t count) {

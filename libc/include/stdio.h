@@ -45,17 +45,17 @@ int ferror(FILE *stream);
 int fflush(FILE *stream);
 void setbuf(FILE *stream, char *buffer);
 
-int vsnprintf(char *s, size_t size, const char *format, va_list ap);
-int snprintf(char *s, size_t size, const char *format, ...);
-int vsprintf(char *s, const char *format, va_list ap);
-int sprintf(char *s, const char *format, ...);
-int vfprintf(FILE *stream, const char *format, va_list ap);
-int fprintf(FILE *stream, const char *format, ...);
-int printf(const char *format, ...);
+int vsnprintf(char *s, size_t size, const char *format, va_list ap) KIVOS_FORMAT(printf, 3, 0);
+int snprintf(char *s, size_t size, const char *format, ...) KIVOS_FORMAT(printf, 3, 4);
+int vsprintf(char *s, const char *format, va_list ap) KIVOS_FORMAT(printf, 2, 0);
+int sprintf(char *s, const char *format, ...) KIVOS_FORMAT(printf, 2, 3);
+int vfprintf(FILE *stream, const char *format, va_list ap) KIVOS_FORMAT(printf, 2, 0);
+int fprintf(FILE *stream, const char *format, ...) KIVOS_FORMAT(printf, 2, 3);
+int printf(const char *format, ...) KIVOS_FORMAT(printf, 1, 2);
 
-int vsscanf(const char *str, const char *format, va_list ap);
-int sscanf(const char *str, const char *format, ...);
-int fscanf(FILE *stream, const char *format, ...);
+int vsscanf(const char *str, const char *format, va_list ap) KIVOS_FORMAT(scanf, 2, 0);
+int sscanf(const char *str, const char *format, ...) KIVOS_FORMAT(scanf, 2, 3);
+int fscanf(FILE *stream, const char *format, ...) KIVOS_FORMAT(scanf, 2, 3);
 
 KIVOS_END_DECLS
 
