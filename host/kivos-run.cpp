@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "debug/lcov_file.h"
 #include "debug/line_coverage.h"
 #include "emu/elf_image.h"
+#include "gdb/gdb_stub.h"
 #include "emu/errors.h"
 #include "emu/kernel.h"
 #include "emu/machine.h"
@@ -25,6 +27,8 @@ constexpr int kLimitReached = 124;
 constexpr int kCannotRun = 125;
 constexpr int kGuestFault = 126;
 constexpr int kKilled = 137;  // as a shell reports a program ended by SIGKILL
+
+constexpr const char *kGdbPort = "1234";
 
 constexpr const char *kUsage = "Usage: kivos-run [OPTIONS] IMAGE [ARG...]";
 constexpr const char *kFooter =
@@ -51,6 +55,7 @@ struct Settings {
     bool real_sleep = false;
     uint64_t limit = 0;
     std::string coverage;  // the tracefile, or empty
+    std::optional<uint16_t> gdb_port;
     bool coverage_from_environment = false;
     std::vector<std::string> guest_argv;
 };
@@ -69,6 +74,23 @@ void print_stats(uint64_t instructions, const kivos::emu::Trace &trace) {
     if (trace.unknown_calls() != 0)
         std::fprintf(stderr, "  unknown calls: %llu\n",
                      static_cast<unsigned long long>(trace.unknown_calls()));
+}
+
+// --gdb names its port when a number follows it, and means the default alone,
+// so that `kivos-run --gdb IMAGE` takes IMAGE for the image.
+std::vector<std::string> with_gdb_port(const CLI::App &app, int argc, char **argv) {
+    std::vector<std::string> args(argv, argv + argc);
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        if (arg == "--" || !arg.starts_with('-')) break;  // the guest's from here
+        const bool names_port = i + 1 < args.size() && !args[i + 1].empty() &&
+                                args[i + 1].find_first_not_of("0123456789") == std::string::npos;
+        if (arg == "--gdb" && !names_port)
+            args.insert(args.begin() + static_cast<long>(i) + 1, kGdbPort);
+        const CLI::Option *option = app.get_option_no_throw(arg);
+        if (option != nullptr && option->get_expected_min() > 0) ++i;  // its value
+    }
+    return args;
 }
 
 // The exit status for how the run ended; what went wrong goes to standard error.
@@ -109,6 +131,17 @@ std::unique_ptr<kivos::debug::LineCoverage> start_coverage(const Settings &setti
     return nullptr;
 }
 
+std::unique_ptr<kivos::gdb::GdbStub> wait_for_gdb(uint16_t port, const std::string &image_path) {
+    auto channel = kivos::gdb::RemoteChannel::accept_one(port, [&image_path](uint16_t bound) {
+        std::fprintf(
+            stderr, "kivos-run: waiting for gdb on 127.0.0.1:%u (gdb %s -ex 'target remote :%u')\n",
+            bound, image_path.c_str(), bound);
+    });
+    return std::make_unique<kivos::gdb::GdbStub>(std::move(channel), [](const std::string &note) {
+        std::fprintf(stderr, "kivos-run: %s\n", note.c_str());
+    });
+}
+
 int run(const Settings &settings) {
     const std::string &image_path = settings.guest_argv.front();
     try {
@@ -122,6 +155,9 @@ int run(const Settings &settings) {
         const auto coverage = start_coverage(settings, image_path);
         std::vector<kivos::emu::ExecutionObserver *> observers;
         if (coverage) observers.push_back(coverage.get());
+        const auto debugger =
+            settings.gdb_port ? wait_for_gdb(*settings.gdb_port, image_path) : nullptr;
+        if (debugger) observers.push_back(debugger.get());
         kivos::emu::Machine machine(image, kernel,
                                     {.count_instructions = settings.stats,
                                      .instruction_limit = settings.limit,
@@ -159,9 +195,15 @@ int main(int argc, char **argv) {
                  "Let usleep wait for real instead of on a virtual clock");
     app.add_option("--coverage", settings.coverage,
                    "Add the lines the guest ran to this lcov tracefile (default: $KIVOS_COVERAGE)");
+    app.add_option("--gdb", settings.gdb_port,
+                   "Wait for gdb on 127.0.0.1:PORT (default 1234; 0: any free port) before the "
+                   "first instruction, and let it debug the guest");
     app.set_version_flag("--version", "kivos-run " KIVOS_VERSION);
     try {
-        app.parse(argc, argv);
+        std::vector<std::string> args = with_gdb_port(app, argc, argv);
+        std::vector<char *> pointers;
+        for (std::string &arg : args) pointers.push_back(arg.data());
+        app.parse(static_cast<int>(pointers.size()), pointers.data());
     } catch (const CLI::CallForHelp &help) {
         return app.exit(help);
     } catch (const CLI::CallForVersion &version) {

@@ -1,6 +1,7 @@
 /* A command to debug, crash and measure: each argument takes another path. */
 #include <kivos/meta.h>
 #include <string.h>
+#include <unistd.h>
 
 KIVOS_COMMAND_RECORD("debuggee", "Debugging and coverage tests");
 KIVOS_PACKAGE_RECORD("kivos_tests", "0");
@@ -44,6 +45,7 @@ int main(int argc, char **argv) {
     if (strcmp(path, "deep") == 0) return recurse(0);
     if (strcmp(path, "divide") == 0) return divide(argc, argc - 2);
     if (strcmp(path, "float") == 0) return (int)scale(1.5L);
+    if (strcmp(path, "spin") == 0) write(1, "spinning\n", 9);
     while (strcmp(path, "spin") == 0 && spinning) {
     }
     return total;
