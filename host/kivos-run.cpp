@@ -197,7 +197,8 @@ int main(int argc, char **argv) {
                    "Add the lines the guest ran to this lcov tracefile (default: $KIVOS_COVERAGE)");
     app.add_option("--gdb", settings.gdb_port,
                    "Wait for gdb on 127.0.0.1:PORT (default 1234; 0: any free port) before the "
-                   "first instruction, and let it debug the guest");
+                   "first instruction, and let it debug the guest")
+        ->option_text("[PORT]");
     app.set_version_flag("--version", "kivos-run " KIVOS_VERSION);
     try {
         std::vector<std::string> args = with_gdb_port(app, argc, argv);
