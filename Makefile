@@ -1,6 +1,6 @@
 # make run: build everything and run ram_forecast on the emulated kivos machine.
 # make test: build everything and run the whole test suite.
-# make bench: build everything and print what library calls cost, in instructions.
+# make bench: build everything and print one table of what the library and the machine cost.
 # make coverage: run the test suite counting the lines it runs; an HTML report
 #   in build/coverage/html, and the library's line coverage printed.
 SHELL := bash
@@ -31,7 +31,7 @@ test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 bench: build
-	@for bench in $(BUILD)/bench/*_bench; do $$bench; done
+	@$(BUILD)/bench/bench
 
 COVERAGE = $(abspath $(BUILD))/coverage
 coverage: build

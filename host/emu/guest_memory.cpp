@@ -7,40 +7,14 @@
 #include "emu/layout.h"
 
 namespace kivos::emu {
-namespace {
-
-// unicorn hands out the region list as one allocation of its own.
-class Regions {
-  public:
-    explicit Regions(uc_engine *engine) {
-        if (uc_mem_regions(engine, &list_, &count_) != UC_ERR_OK) count_ = 0;
-    }
-    ~Regions() { uc_free(list_); }
-    Regions(const Regions &) = delete;
-    Regions &operator=(const Regions &) = delete;
-
-    // The region holding `address`, or nullptr.
-    const uc_mem_region *find(uint64_t address) const {
-        for (uint32_t i = 0; i < count_; ++i)
-            if (list_[i].begin <= address && address <= list_[i].end) return &list_[i];
-        return nullptr;
-    }
-
-  private:
-    uc_mem_region *list_ = nullptr;
-    uint32_t count_ = 0;
-};
-
-}  // namespace
 
 bool GuestMemory::accessible(uint32_t address, uint32_t size, uint32_t permission) const {
     const uint64_t end = uint64_t{address} + size;
     if (end > uint64_t{1} << 32) return false;
-    const Regions regions(engine_);
-    for (uint64_t at = address; at < end;) {
-        const uc_mem_region *region = regions.find(at);
-        if (region == nullptr || (region->perms & permission) != permission) return false;
-        at = region->end + 1;
+    for (uint64_t at = address; at < end;
+         at = layout::page_down(static_cast<uint32_t>(at)) + uint64_t{layout::kPageSize}) {
+        const uint32_t granted = space_.permissions(static_cast<uint32_t>(at));
+        if (granted == 0 || (granted & permission) != permission) return false;
     }
     return true;
 }

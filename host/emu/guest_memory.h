@@ -9,11 +9,13 @@
 #include <string>
 #include <string_view>
 
+#include "emu/address_space.h"
+
 namespace kivos::emu {
 
 class GuestMemory {
   public:
-    explicit GuestMemory(uc_engine *engine) : engine_(engine) {}
+    GuestMemory(uc_engine *engine, const AddressSpace &space) : engine_(engine), space_(space) {}
 
     // Each returns 0 or a negated kivos error number (EFAULT for a bad address).
     int32_t read(uint32_t address, uint32_t size, std::string &out) const;
@@ -32,6 +34,7 @@ class GuestMemory {
 
   private:
     uc_engine *engine_;
+    const AddressSpace &space_;
 };
 
 }  // namespace kivos::emu

@@ -61,6 +61,7 @@ Guest::Guest(GuestOptions options)
         image_, *kernel_,
         emu::MachineOptions{.count_instructions = options_.count_instructions,
                             .instruction_limit = options_.instruction_limit,
+                            .count_each_instruction = options_.count_each_instruction,
                             .pinned_tsc = options_.pinned_tsc,
                             .observers = coverage_observers(options_.image)});
     machine_->map(kScratchBase, kScratchSize, UC_PROT_READ | UC_PROT_WRITE);

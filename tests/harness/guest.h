@@ -26,8 +26,9 @@ using emu::RunResult;
 
 struct GuestOptions {
     bool count_instructions = false;
-    uint64_t instruction_limit = 0;      // 0: none
-    std::optional<uint64_t> pinned_tsc;  // what every rdtsc reads, instead of host time
+    uint64_t instruction_limit = 0;       // 0: none
+    bool count_each_instruction = false;  // the slow reference count
+    std::optional<uint64_t> pinned_tsc;   // what every rdtsc reads, instead of host time
     std::filesystem::path image = KIVOS_TEST_IMAGE;
 };
 
