@@ -19,10 +19,11 @@
 #include "gdb/gdb_stub.h"
 #include "emu/errors.h"
 #include "emu/kernel.h"
-#include "emu/machine.h"
+#include "emu/scheduler.h"
 
 namespace {
 
+constexpr int kDeadlock = 123;
 constexpr int kLimitReached = 124;
 constexpr int kCannotRun = 125;
 constexpr int kGuestFault = 126;
@@ -35,6 +36,7 @@ constexpr const char *kFooter =
     "\nEverything after IMAGE goes to the guest, options included; the guest's\n"
     "argv[0] is IMAGE as given.\n\n"
     "Exit status: the guest's exit status (its low 8 bits), or\n"
+    "  123  deadlock: every process waits for another\n"
     "  124  the instruction limit was reached\n"
     "  125  usage error, or the image cannot be loaded\n"
     "  126  the guest faulted (the report is on standard error)\n"
@@ -60,20 +62,30 @@ struct Settings {
     std::vector<std::string> guest_argv;
 };
 
-void print_stats(uint64_t instructions, const kivos::emu::Trace &trace) {
+void print_counts(uint64_t instructions, const kivos::emu::CallCounts &counts) {
     std::fprintf(stderr, "instructions: %llu\ntraps: %llu\n",
                  static_cast<unsigned long long>(instructions),
-                 static_cast<unsigned long long>(trace.total()));
+                 static_cast<unsigned long long>(counts.total()));
     std::vector<const kivos::emu::SyscallInfo *> made;
     for (const kivos::emu::SyscallInfo &call : kivos::emu::syscalls())
-        if (trace.calls_of(call) != 0) made.push_back(&call);
+        if (counts.calls_of(call) != 0) made.push_back(&call);
     std::ranges::sort(made, {}, &kivos::emu::SyscallInfo::name);
     for (const kivos::emu::SyscallInfo *call : made)
         std::fprintf(stderr, "  %.*s: %llu\n", static_cast<int>(call->name.size()),
-                     call->name.data(), static_cast<unsigned long long>(trace.calls_of(*call)));
-    if (trace.unknown_calls() != 0)
+                     call->name.data(), static_cast<unsigned long long>(counts.calls_of(*call)));
+    if (counts.unknown_calls() != 0)
         std::fprintf(stderr, "  unknown calls: %llu\n",
-                     static_cast<unsigned long long>(trace.unknown_calls()));
+                     static_cast<unsigned long long>(counts.unknown_calls()));
+}
+
+// The whole run, then each process when there was more than one.
+void print_stats(const kivos::emu::Scheduler &scheduler, const kivos::emu::Trace &trace) {
+    print_counts(scheduler.instructions(), trace.counts());
+    if (!scheduler.several()) return;
+    for (const auto &process : scheduler.summaries()) {
+        std::fprintf(stderr, "process %u (%s)\n", process.pid, process.name.c_str());
+        print_counts(process.instructions, process.calls);
+    }
 }
 
 // --gdb names its port when a number follows it, and means the default alone,
@@ -94,27 +106,22 @@ std::vector<std::string> with_gdb_port(const CLI::App &app, int argc, char **arg
 }
 
 // The exit status for how the run ended; what went wrong goes to standard error.
-int exit_status(const kivos::emu::RunResult &result, const kivos::emu::Machine &machine,
-                const std::string &image_path) {
+int exit_status(const kivos::emu::RunResult &result) {
     using kivos::emu::RunResult;
+    if (result.end == RunResult::End::exited) return result.status & 0xff;
+    std::fprintf(stderr, "kivos-run: %s\n",
+                 result.end == RunResult::End::returned ? "guest returned from its entry"
+                                                        : result.message.c_str());
     switch (result.end) {
-        case RunResult::End::exited:
-            return result.status & 0xff;
         case RunResult::End::limit:
-            std::fprintf(stderr, "kivos-run: %s\n", result.message.c_str());
             return kLimitReached;
-        case RunResult::End::fault:
-            std::fprintf(stderr, "kivos-run: %s",
-                         kivos::debug::crash_report(result, machine, image_path).c_str());
-            return kGuestFault;
+        case RunResult::End::deadlock:
+            return kDeadlock;
         case RunResult::End::killed:
-            std::fprintf(stderr, "kivos-run: %s\n", result.message.c_str());
             return kKilled;
-        case RunResult::End::returned:
-            break;
+        default:
+            return kGuestFault;
     }
-    std::fprintf(stderr, "kivos-run: guest returned from its entry\n");
-    return kGuestFault;
 }
 
 // --coverage, or KIVOS_COVERAGE for a whole test suite's runs. The tracefile
@@ -143,29 +150,41 @@ std::unique_ptr<kivos::gdb::GdbStub> wait_for_gdb(uint16_t port, const std::stri
 }
 
 int run(const Settings &settings) {
+    using kivos::emu::RunResult;
     const std::string &image_path = settings.guest_argv.front();
     try {
         const auto image = kivos::emu::ElfImage::load(image_path);
         kivos::emu::Kernel kernel({.root = settings.root, .real_sleep = settings.real_sleep});
-        kernel.trace().keep_records(false);
-        if (settings.trace)
-            kernel.trace().on_record([](const kivos::emu::TrapRecord &record) {
-                std::fprintf(stderr, "%s\n", record.line.c_str());
-            });
+        // The debugger and the coverage watch the first process: the command run.
         const auto coverage = start_coverage(settings, image_path);
         std::vector<kivos::emu::ExecutionObserver *> observers;
         if (coverage) observers.push_back(coverage.get());
         const auto debugger =
             settings.gdb_port ? wait_for_gdb(*settings.gdb_port, image_path) : nullptr;
         if (debugger) observers.push_back(debugger.get());
-        kivos::emu::Machine machine(image, kernel,
-                                    {.count_instructions = settings.stats,
-                                     .instruction_limit = settings.limit,
-                                     .observers = observers});
-        const kivos::emu::RunResult result = machine.run_program(settings.guest_argv);
-        if (settings.stats) print_stats(machine.instructions(), kernel.trace());
+        kivos::emu::SchedulerOptions options;
+        options.instruction_limit = settings.limit;
+        options.keep_summaries = settings.stats;
+        options.first_process_observers = observers;
+        kivos::emu::Scheduler scheduler(kernel, options);
+        kernel.trace().keep_records(false);
+        if (settings.trace)
+            kernel.trace().on_record([&scheduler](const kivos::emu::TrapRecord &record) {
+                // Process ids appear once there is more than one process.
+                if (scheduler.several()) std::fprintf(stderr, "[%u] ", record.pid);
+                std::fprintf(stderr, "%s\n", record.line.c_str());
+            });
+        scheduler.on_report([](const std::string &report) {
+            std::fprintf(stderr, "kivos-run: %s\n", report.c_str());
+        });
+        scheduler.on_fault([](const RunResult &result, const kivos::emu::Machine &machine,
+                              const std::string &name) {
+            return kivos::debug::crash_report(result, machine, name);
+        });
+        const RunResult result = scheduler.run(image, settings.guest_argv);
+        if (settings.stats) print_stats(scheduler, kernel.trace());
         if (coverage) kivos::debug::merge_into_tracefile(settings.coverage, coverage->counts());
-        return exit_status(result, machine, image_path);
+        return exit_status(result);
     } catch (const kivos::emu::ImageError &error) {
         std::fprintf(stderr, "kivos-run: %s: %s\n", image_path.c_str(), error.what());
     } catch (const std::exception &error) {
@@ -190,7 +209,8 @@ int main(int argc, char **argv) {
     app.add_flag("--trace", settings.trace, "Print every trap to standard error as it happens");
     app.add_flag("--stats", settings.stats,
                  "Print instructions executed and traps per call after the run");
-    app.add_option("--limit", settings.limit, "Stop the guest after N instructions");
+    app.add_option("--limit", settings.limit,
+                   "Stop the run after N instructions of all its processes together");
     app.add_flag("--real-sleep", settings.real_sleep,
                  "Let usleep wait for real instead of on a virtual clock");
     app.add_option("--coverage", settings.coverage,

@@ -100,6 +100,7 @@ std::string crash_report(const emu::RunResult &result, const emu::Machine &machi
         i = same;
     }
     if (frames.size() > kShownFrames) report += "  ...\n";
+    report.pop_back();
     return report;
 }
 

@@ -11,7 +11,7 @@
 
 namespace kivos::debug {
 
-// `machine` stands where `result` left it. Lines end with '\n'.
+// `machine` stands where `result` left it. Lines are joined with '\n'.
 std::string crash_report(const emu::RunResult &result, const emu::Machine &machine,
                          const std::filesystem::path &image);
 

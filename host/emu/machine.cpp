@@ -57,16 +57,15 @@ void Machine::guarded(void *self, Work work) noexcept {
     }
 }
 
-Machine::Machine(const ElfImage &image, Kernel &kernel, MachineOptions options)
+Machine::Machine(const ElfImage &image, TrapHandler &handler, MachineOptions options)
     : address_space_(engine_),
       reset_state_(engine_.get()),
       memory_(engine_.get(), address_space_),
-      kernel_(kernel),
+      handler_(handler),
       options_(options),
       entry_(image.entry()),
       block_lengths_(engine_.get()),
-      count_ceiling_(options.instruction_limit != 0 ? options.instruction_limit
-                                                    : std::numeric_limits<uint64_t>::max()) {
+      count_ceiling_(std::numeric_limits<uint64_t>::max()) {
     load(image);
     map(layout::kStackBottom, layout::kStackSize, UC_PROT_READ | UC_PROT_WRITE);
     map(layout::kReturnStub, layout::kPageSize, UC_PROT_READ | UC_PROT_EXEC);
@@ -78,8 +77,18 @@ Machine::Machine(const ElfImage &image, Kernel &kernel, MachineOptions options)
     if (options_.pinned_tsc) pin_time_stamp_counter(image);
 }
 
-void Machine::map(uint32_t address, uint32_t size, uint32_t perms) {
+void Machine::map(uint32_t address, uint32_t size, uint32_t perms, std::string_view contents) {
     address_space_.map(address, size, perms);
+    // Physical memory takes writes whatever the page tables allow; pages
+    // without any right have none.
+    if (!contents.empty() && perms != 0)
+        check(uc_mem_write(engine_.get(), address, contents.data(), contents.size()),
+              "filling guest memory");
+}
+
+void Machine::unmap(uint32_t address, uint32_t size) {
+    address_space_.unmap(address, size);
+    drop_translations(engine_.get(), address, address + size - 1);
 }
 
 // Pages shared by two segments get the permissions of both: the engine
@@ -252,6 +261,18 @@ RunResult Machine::run_program(const std::vector<std::string> &argv) {
     return run(entry_, 0);
 }
 
+void Machine::prepare_program(const std::vector<std::string> &argv) {
+    reset_cpu(build_initial_stack(argv));
+    write_register(UC_X86_REG_EIP, entry_);
+    instructions_ = 0;
+}
+
+RunResult Machine::resume(uint64_t budget) {
+    count_ceiling_ = instructions_ + budget;
+    ceiling_end_ = RunResult::End::preempted;
+    return run_on(read_register(UC_X86_REG_EIP), 0);
+}
+
 RunResult Machine::call(uint32_t address, const std::vector<uint32_t> &args) {
     // At the call the stack is 16-byte aligned, as the i386 ABI wants.
     const std::string bytes = words(args);
@@ -266,23 +287,37 @@ RunResult Machine::call(uint32_t address, const std::vector<uint32_t> &args) {
 }
 
 RunResult Machine::run(uint32_t start, uint64_t until) {
+    instructions_ = 0;
+    count_ceiling_ = options_.instruction_limit != 0 ? options_.instruction_limit
+                                                     : std::numeric_limits<uint64_t>::max();
+    ceiling_end_ = RunResult::End::limit;
+    return run_on(start, until);
+}
+
+RunResult Machine::run_on(uint32_t start, uint64_t until) {
     stop_.reset();
     host_error_ = nullptr;
     fault_eip_.reset();
     page_fault_.reset();
-    instructions_ = 0;
     block_start_ = 0;
     near_limit_ = false;
     uc_err error = uc_emu_start(engine_.get(), start, until, 0, 0);
     if (near_limit_ && !host_error_) error = step_to_limit(until);
     if (page_fault_ && !host_error_) stop_ = report_page_fault();
     if (host_error_) std::rethrow_exception(host_error_);
+    if (stop_ && stop_->end == RunResult::End::blocked) write_register(UC_X86_REG_EIP, blocked_at_);
     RunResult result = stop_ ? *stop_ : classify_stop(error, until);
     if (fault_eip_ && block_start_ != 0) count_to_fault();
     // Debuggers and reports find the guest standing on the faulting instruction.
     if (fault_eip_) write_register(UC_X86_REG_EIP, *fault_eip_);
-    for (ExecutionObserver *observer : options_.observers) observer->on_end(*this, result);
+    // A process that waits or gave up its turn goes on later.
+    if (result.end != RunResult::End::blocked && result.end != RunResult::End::preempted)
+        conclude(result);
     return result;
+}
+
+void Machine::conclude(const RunResult &result) {
+    for (ExecutionObserver *observer : options_.observers) observer->on_end(*this, result);
 }
 
 // The limit falls inside the block the run stopped before, so that block alone
@@ -384,7 +419,18 @@ void Machine::handle_trap() {
                     {read_register(UC_X86_REG_EBX), read_register(UC_X86_REG_ECX),
                      read_register(UC_X86_REG_EDX), read_register(UC_X86_REG_ESI),
                      read_register(UC_X86_REG_EDI), read_register(UC_X86_REG_EBP)}};
-    const TrapOutcome outcome = kernel_.trap(frame, memory_);
+    const TrapOutcome outcome = handler_.on_trap(frame);
+    if (outcome.blocked) {
+        // Asked to stop here, the engine still runs the instruction at eip,
+        // and again and again were that the int 0x80 itself: so eip goes to
+        // the halting stub, and the run puts it back on the int (two bytes),
+        // eax still the call number, for the call to be made afresh when the
+        // guest goes on.
+        blocked_at_ = read_register(UC_X86_REG_EIP) - 2;
+        write_register(UC_X86_REG_EIP, layout::kReturnAddress);
+        stop_with({RunResult::End::blocked, 0, {}});
+        return;
+    }
     write_register(UC_X86_REG_EAX, static_cast<uint32_t>(outcome.result));
     if (outcome.exit_status) stop_with({RunResult::End::exited, *outcome.exit_status, {}});
 }
@@ -437,10 +483,12 @@ void Machine::count_block(uint32_t block, uint32_t size) {
 
 void Machine::on_instruction(uc_engine *, uint64_t, uint32_t, void *self) {
     guarded(self, [](Machine &machine) {
-        const uint64_t limit = machine.options_.instruction_limit;
+        const uint64_t ceiling = machine.count_ceiling_;
+        const RunResult::End end = machine.ceiling_end_;
         // A stop requested here keeps this instruction from running.
-        if (limit != 0 && machine.instructions_ == limit && !machine.stop_)
-            machine.stop_with({RunResult::End::limit, 0, fault_report::limit(limit)});
+        if (machine.instructions_ == ceiling && !machine.stop_)
+            machine.stop_with(
+                {end, 0, end == RunResult::End::limit ? fault_report::limit(ceiling) : ""});
         else
             ++machine.instructions_;
     });

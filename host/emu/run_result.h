@@ -28,11 +28,14 @@ struct Fault {
 
 struct RunResult {
     enum class End {
-        exited,    // the guest called _exit; `status` holds its status
-        returned,  // a call made from the host returned
-        fault,     // the guest faulted; `message` is the one-line report, `fault` the details
-        limit,     // the instruction limit stopped it; `message` says so
-        killed,    // an observer (a debugger) ended it
+        exited,     // the guest called _exit; `status` holds its status
+        returned,   // a call made from the host returned
+        fault,      // the guest faulted; `message` is the one-line report, `fault` the details
+        limit,      // the instruction limit stopped it; `message` says so
+        blocked,    // a call must wait; the guest stands on its int 0x80
+        preempted,  // a resumed run used up its instructions
+        deadlock,   // every process waits for another; `message` says which
+        killed,     // an observer (a debugger) ended it
     };
     End end;
     int32_t status = 0;
