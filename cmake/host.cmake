@@ -1,6 +1,7 @@
 # Settings for the tools that run on the development machine.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(UNICORN REQUIRED IMPORTED_TARGET unicorn)
+pkg_check_modules(LIBDW REQUIRED IMPORTED_TARGET libdw)
 
 # The host side under AddressSanitizer and UndefinedBehaviorSanitizer (make sanitize): every
 # report ends the program that made it, so the test that ran it fails. The instrumentation
@@ -20,6 +21,12 @@ target_link_libraries(kivos_static_unicorn INTERFACE ${KIVOS_UNICORN_ARCHIVE} pt
 if(NOT KIVOS_SANITIZE)
     target_link_options(kivos_static_unicorn INTERFACE -static)
 endif()
+
+# The same for elfutils' libdw, which reads the debug information of images.
+add_library(kivos_static_libdw INTERFACE)
+target_include_directories(kivos_static_libdw SYSTEM INTERFACE ${LIBDW_INCLUDE_DIRS})
+target_link_libraries(kivos_static_libdw INTERFACE ${LIBDW_STATIC_LIBRARIES})
+target_link_options(kivos_static_libdw INTERFACE -static)
 
 function(kivos_host_target target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion

@@ -138,6 +138,31 @@ void Machine::install_hooks() {
         check(uc_hook_add(engine_.get(), &hook, UC_HOOK_BLOCK, reinterpret_cast<void *>(&on_block),
                           this, 1, 0),
               "hooking blocks");
+    // Last, so that a block or instruction the counting stops before is one
+    // the observers never see.
+    hook_observers();
+}
+
+// Each observer gets the hooks it asked for, each with its own user data.
+void Machine::hook_observers() {
+    observer_hooks_.reserve(options_.observers.size());
+    for (ExecutionObserver *observer : options_.observers) {
+        ObserverHook &link = observer_hooks_.emplace_back(ObserverHook{this, observer});
+        const ExecutionObserver::Interest interest = observer->interest();
+        uc_hook hook;
+        if (interest.blocks)
+            check(uc_hook_add(engine_.get(), &hook, UC_HOOK_BLOCK,
+                              reinterpret_cast<void *>(&on_observed_block), &link, 1, 0),
+                  "hooking blocks");
+        if (interest.instructions)
+            check(uc_hook_add(engine_.get(), &hook, UC_HOOK_CODE,
+                              reinterpret_cast<void *>(&on_observed_instruction), &link, 1, 0),
+                  "hooking instructions");
+        if (interest.accesses)
+            check(uc_hook_add(engine_.get(), &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
+                              reinterpret_cast<void *>(&on_observed_access), &link, 1, 0),
+                  "hooking accesses");
+    }
 }
 
 // unicorn 2.0 cannot hook rdtsc itself, so every 0F 31 in executable bytes
@@ -173,6 +198,16 @@ uint32_t Machine::eax() const {
 }
 uint32_t Machine::edx() const {
     return read_register(UC_X86_REG_EDX);
+}
+
+Machine::X87Bits Machine::read_x87(int reg) const {
+    X87Bits bits{};
+    check(uc_reg_read(engine_.get(), reg, bits.data()), "reading an x87 register");
+    return bits;
+}
+
+void Machine::write_x87(int reg, const X87Bits &bits) {
+    check(uc_reg_write(engine_.get(), reg, bits.data()), "writing an x87 register");
 }
 
 long double Machine::st0() const {
@@ -273,7 +308,16 @@ RunResult Machine::run_on(uint32_t start, uint64_t until) {
     if (stop_ && stop_->end == RunResult::End::blocked) write_register(UC_X86_REG_EIP, blocked_at_);
     RunResult result = stop_ ? *stop_ : classify_stop(error, until);
     if (fault_eip_ && block_start_ != 0) count_to_fault();
+    // Debuggers and reports find the guest standing on the faulting instruction.
+    if (fault_eip_) write_register(UC_X86_REG_EIP, *fault_eip_);
+    // A process that waits or gave up its turn goes on later.
+    if (result.end != RunResult::End::blocked && result.end != RunResult::End::preempted)
+        conclude(result);
     return result;
+}
+
+void Machine::conclude(const RunResult &result) {
+    for (ExecutionObserver *observer : options_.observers) observer->on_end(*this, result);
 }
 
 // The limit falls inside the block the run stopped before, so that block alone
@@ -319,20 +363,24 @@ RunResult Machine::report_page_fault() {
                : access == UC_MEM_READ ? UC_MEM_READ_UNMAPPED
                                        : UC_MEM_FETCH_UNMAPPED;
     }
-    return fault_at(fault_report::memory(type, address, eip), eip);
+    return fault_at({.kind = Fault::Kind::memory,
+                     .eip = eip,
+                     .esp = read_register(UC_X86_REG_ESP),
+                     .access = type,
+                     .address = address});
 }
 
 // The engine stopped without one of our hooks asking it to.
 RunResult Machine::classify_stop(uc_err error, uint64_t until) {
     const uint32_t eip = read_register(UC_X86_REG_EIP);
-    if (error == UC_ERR_INSN_INVALID) return fault_at(fault_report::invalid_instruction(eip), eip);
+    if (error == UC_ERR_INSN_INVALID) return fault_at({Fault::Kind::invalid_instruction, eip});
     if (error == UC_ERR_OK && until != 0 && eip == until) return {RunResult::End::returned, 0, {}};
     // unicorn ends the run quietly at hlt, leaving eip past it.
     uint8_t previous = 0;
     if (error == UC_ERR_OK && uc_mem_read(engine_.get(), eip - 1, &previous, 1) == UC_ERR_OK &&
         previous == kHlt)
-        return fault_at(fault_report::halt(eip - 1), eip - 1);
-    return fault_at(fault_report::stopped(eip), eip);
+        return fault_at({Fault::Kind::halt, eip - 1});
+    return fault_at({Fault::Kind::unexplained, eip});
 }
 
 void Machine::stop_with(RunResult result) {
@@ -340,9 +388,9 @@ void Machine::stop_with(RunResult result) {
     uc_emu_stop(engine_.get());
 }
 
-RunResult Machine::fault_at(std::string message, uint32_t eip) {
-    fault_eip_ = eip;
-    return {RunResult::End::fault, 0, std::move(message)};
+RunResult Machine::fault_at(Fault fault) {
+    fault_eip_ = fault.eip;
+    return {RunResult::End::fault, 0, fault_report::describe(fault), fault};
 }
 
 void Machine::on_interrupt(uc_engine *, uint32_t vector, void *self) {
@@ -359,8 +407,9 @@ void Machine::on_interrupt(uc_engine *, uint32_t vector, void *self) {
             uc_emu_stop(machine.engine_.get());
         } else {
             // Left alone, an exception would escalate into a double fault.
-            const uint32_t eip = machine.read_register(UC_X86_REG_EIP);
-            machine.stop_with(machine.fault_at(fault_report::exception(vector, eip), eip));
+            machine.stop_with(machine.fault_at({.kind = Fault::Kind::exception,
+                                                .eip = machine.read_register(UC_X86_REG_EIP),
+                                                .vector = vector}));
         }
     });
 }
@@ -395,8 +444,11 @@ bool Machine::on_invalid_memory(uc_engine *, uc_mem_type type, uint64_t address,
                               type == UC_MEM_FETCH_UNMAPPED;
         backed = unmapped && machine.address_space_.back(static_cast<uint32_t>(address));
         if (backed) return;
-        const uint32_t eip = machine.read_register(UC_X86_REG_EIP);
-        machine.stop_ = machine.fault_at(fault_report::memory(type, address, eip), eip);
+        machine.stop_ = machine.fault_at({.kind = Fault::Kind::memory,
+                                          .eip = machine.read_register(UC_X86_REG_EIP),
+                                          .esp = machine.read_register(UC_X86_REG_ESP),
+                                          .access = type,
+                                          .address = static_cast<uint32_t>(address)});
     });
     return backed;
 }
@@ -449,6 +501,35 @@ void Machine::on_rdtsc(uc_engine *, uint64_t address, uint32_t, void *self) {
         machine.write_register(UC_X86_REG_EDX, static_cast<uint32_t>(value >> 32));
         machine.write_register(UC_X86_REG_EIP, static_cast<uint32_t>(address + sizeof kRdtsc));
         ++machine.tsc_reads_;
+    });
+}
+
+void Machine::on_observed_block(uc_engine *, uint64_t address, uint32_t size, void *hook) {
+    const ObserverHook &link = *static_cast<ObserverHook *>(hook);
+    guarded(link.machine, [&link, address, size](Machine &machine) {
+        // The replay of a faulting instruction is the machine's own business.
+        if (machine.replaying_) return;
+        link.observer->on_block(machine, static_cast<uint32_t>(address), size);
+    });
+}
+
+void Machine::on_observed_instruction(uc_engine *, uint64_t address, uint32_t, void *hook) {
+    const ObserverHook &link = *static_cast<ObserverHook *>(hook);
+    guarded(link.machine, [&link, address](Machine &machine) {
+        // A stop asked for by an earlier hook of this instruction stands.
+        if (!machine.stop_ &&
+            !link.observer->on_instruction(machine, static_cast<uint32_t>(address)))
+            machine.stop_with({RunResult::End::killed, 0, "ended by the debugger"});
+    });
+}
+
+void Machine::on_observed_access(uc_engine *, uc_mem_type type, uint64_t address, int size, int64_t,
+                                 void *hook) {
+    const ObserverHook &link = *static_cast<ObserverHook *>(hook);
+    guarded(link.machine, [&link, type, address, size](Machine &machine) {
+        if (machine.replaying_) return;
+        link.observer->on_access(machine, type == UC_MEM_WRITE, static_cast<uint32_t>(address),
+                                 static_cast<uint32_t>(size));
     });
 }
 

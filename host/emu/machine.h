@@ -4,6 +4,7 @@
 // reaches the host.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -15,6 +16,7 @@
 #include "emu/block_lengths.h"
 #include "emu/elf_image.h"
 #include "emu/engine.h"
+#include "emu/execution_observer.h"
 #include "emu/guest_memory.h"
 #include "emu/run_result.h"
 #include "emu/trap.h"
@@ -32,6 +34,8 @@ struct MachineOptions {
     // Every rdtsc of the image reads this instead of the host's clock, which
     // the engine's own counter follows and which cannot be set.
     std::optional<uint64_t> pinned_tsc = std::nullopt;
+    // Debuggers and coverage counters; each costs the hooks it asks for.
+    std::vector<ExecutionObserver *> observers = {};
 };
 
 class Machine {
@@ -47,6 +51,9 @@ class Machine {
     // Runs on from where the guest stopped, for at most `budget` more
     // instructions (counting must be on); `preempted` when they are used up.
     RunResult resume(uint64_t budget);
+    // Tells the observers the run has ended so, for ends decided outside the
+    // machine (the limit of all processes, a deadlock).
+    void conclude(const RunResult &result);
     // Calls the function at `address` cdecl, arguments pushed right to left;
     // ends `returned` when it returns.
     RunResult call(uint32_t address, const std::vector<uint32_t> &args);
@@ -54,6 +61,13 @@ class Machine {
     uint32_t eax() const;
     uint32_t edx() const;
     long double st0() const;
+    // Any register by its unicorn number (UC_X86_REG_*); throw MachineError.
+    uint32_t read_register(int reg) const;
+    void write_register(int reg, uint32_t value);
+    // An x87 register (UC_X86_REG_ST0..ST7, counted from the stack top) as its 80 bits.
+    using X87Bits = std::array<uint8_t, 10>;
+    X87Bits read_x87(int reg) const;
+    void write_x87(int reg, const X87Bits &bits);
     // Instructions the last run executed, when counting; resumed runs add up.
     uint64_t instructions() const { return instructions_; }
     // How often the guest has read the pinned time-stamp counter.
@@ -78,10 +92,9 @@ class Machine {
     void count_to_fault();
     RunResult report_page_fault();
     RunResult classify_stop(uc_err error, uint64_t until);
-    uint32_t read_register(int reg) const;
-    void write_register(int reg, uint32_t value);
     void stop_with(RunResult result);
-    RunResult fault_at(std::string message, uint32_t eip);
+    RunResult fault_at(Fault fault);
+    void hook_observers();
 
     template <typename Work>
     static void guarded(void *self, Work work) noexcept;
@@ -93,6 +106,17 @@ class Machine {
     static void on_instruction(uc_engine *engine, uint64_t address, uint32_t size, void *self);
     static void on_rdtsc(uc_engine *engine, uint64_t address, uint32_t size, void *self);
     void handle_trap();
+
+    // What an observer's hooks get as their user data.
+    struct ObserverHook {
+        Machine *machine;
+        ExecutionObserver *observer;
+    };
+    static void on_observed_block(uc_engine *engine, uint64_t address, uint32_t size, void *hook);
+    static void on_observed_instruction(uc_engine *engine, uint64_t address, uint32_t size,
+                                        void *hook);
+    static void on_observed_access(uc_engine *engine, uc_mem_type type, uint64_t address, int size,
+                                   int64_t value, void *hook);
 
     Engine engine_;
     AddressSpace address_space_;
@@ -128,6 +152,7 @@ class Machine {
     uint32_t blocked_at_ = 0;  // the int 0x80 of a call that must wait
     std::optional<RunResult> stop_;
     std::exception_ptr host_error_;
+    std::vector<ObserverHook> observer_hooks_;
 };
 
 }  // namespace kivos::emu

@@ -34,8 +34,10 @@ Scheduler::Task &Scheduler::add(uint32_t parent, std::string name, const ElfImag
                                 const std::vector<std::string> &argv, Sandbox sandbox,
                                 DescriptorTable descriptors) {
     const uint32_t pid = next_pid_;
-    auto process = std::make_unique<Process>(kernel_, pid, image, options_.machine,
-                                             std::move(sandbox), std::move(descriptors));
+    MachineOptions machine = options_.machine;
+    if (pid == 1) machine.observers = options_.first_process_observers;
+    auto process = std::make_unique<Process>(kernel_, pid, image, machine, std::move(sandbox),
+                                             std::move(descriptors));
     process->machine().prepare_program(argv);
     ++next_pid_;
     Task &task = tasks_[pid];
@@ -52,11 +54,20 @@ RunResult Scheduler::run(const ElfImage &image, const std::vector<std::string> &
     uint32_t last = 0;
     while (Task *task = next_ready(last)) {
         last = task->pid;
-        if (std::optional<RunResult> end = run_slice(*task)) return *end;
+        if (std::optional<RunResult> end = run_slice(*task)) return told_to_first(*end);
     }
     for (const auto &[pid, task] : tasks_)
-        if (task.process) return deadlock();
+        if (task.process) return told_to_first(deadlock());
     return *first_end_;
+}
+
+// An end decided here, not by the first process's machine, which its
+// observers (a debugger) hear all the same while it is there.
+RunResult Scheduler::told_to_first(RunResult end) {
+    const auto first = tasks_.find(1);
+    if (first != tasks_.end() && first->second.process)
+        first->second.process->machine().conclude(end);
+    return end;
 }
 
 int32_t Scheduler::spawn(const Process &parent, const ElfImage &image,
@@ -110,8 +121,10 @@ std::optional<RunResult> Scheduler::run_slice(Task &task) {
 
 // The process is gone but for its status: its descriptors close (which may
 // end a pipe's input), its streamed files are dropped, its engine is closed.
-void Scheduler::finish(Task &task, const RunResult &result) {
+void Scheduler::finish(Task &task, RunResult result) {
     const bool exited = result.end == RunResult::End::exited;
+    if (result.end == RunResult::End::fault && explain_)
+        result.message = explain_(result, task.process->machine(), task.name);
     task.wait_status = exited ? KIVOS_WAIT_EXITED(result.status) : KIVOS_WAIT_FAULTED;
     task.ended_as = ++ended_;
     if (options_.keep_summaries)

@@ -29,6 +29,8 @@ struct SchedulerOptions {
     uint64_t instruction_limit = 0;
     // Keep each process's counts after it is gone, for summaries().
     bool keep_summaries = false;
+    // A debugger, coverage: they watch the first process, the command that was run.
+    std::vector<ExecutionObserver *> first_process_observers = {};
 };
 
 class Scheduler {
@@ -65,6 +67,12 @@ class Scheduler {
     void on_report(std::function<void(const std::string &)> listener) {
         report_ = std::move(listener);
     }
+    // Explains a fault in full (registers, call stack) while the faulted
+    // process's machine still stands as it faulted; the text replaces the
+    // one-line report. `image` is the process's name: the image it was started as.
+    using FaultExplainer = std::function<std::string(
+        const RunResult &result, const Machine &machine, const std::string &image)>;
+    void on_fault(FaultExplainer explain) { explain_ = std::move(explain); }
     // True once a second process has started.
     bool several() const { return next_pid_ > 2; }
     uint64_t instructions() const { return instructions_; }
@@ -95,7 +103,8 @@ class Scheduler {
               const std::vector<std::string> &argv, Sandbox sandbox, DescriptorTable descriptors);
     Task *next_ready(uint32_t after);
     std::optional<RunResult> run_slice(Task &task);
-    void finish(Task &task, const RunResult &result);
+    void finish(Task &task, RunResult result);
+    RunResult told_to_first(RunResult end);
     std::string label(const Task &task) const;
     RunResult deadlock() const;
     RunResult limit_reached() const;
@@ -106,6 +115,7 @@ class Scheduler {
     std::vector<Summary> gone_;
     std::optional<RunResult> first_end_;
     std::function<void(const std::string &)> report_;
+    FaultExplainer explain_;
     uint32_t next_pid_ = 1;
     uint64_t ended_ = 0;
     uint64_t instructions_ = 0;

@@ -335,7 +335,9 @@ TEST(Kernel, SleepsOnAVirtualClock) {
 
 TEST(Kernel, TracesEveryTrapLikeStrace) {
     Guest g(probe_options());
-    const uint32_t text = g.place("hi");
+    const uint32_t text = g.place(std::string_view("hi\0", 3));
+    const uint32_t input = g.reserve(40);
+    g.set_stdin(std::string(40, 'y'));
     const uint32_t odd = g.place_string("a\"b\\\n\x01");
     const uint32_t long_path = g.place_string(std::string(60, 'x'));
     const uint32_t buf = g.reserve(16);
@@ -345,12 +347,15 @@ TEST(Kernel, TracesEveryTrapLikeStrace) {
         std::string line;
     };
     const std::vector<Case> cases = {
-        {KIVOS_SYS_write, {1, text, 2}, "write(1, " + hex(text) + ", 2) = 2"},
+        {KIVOS_SYS_write, {1, text, 3}, "write(1, \"hi\\x00\", 3) = 3"},
+        {KIVOS_SYS_read, {0, input, 40}, "read(0, \"" + std::string(32, 'y') + "\"..., 40) = 40"},
+        {KIVOS_SYS_read, {0, input, 40}, "read(0, \"\", 40) = 0"},
+        {KIVOS_SYS_read, {7, input, 40}, "read(7, " + hex(input) + ", 40) = -9"},
         {KIVOS_SYS_write, {0xffffffff, 0, 0xffffffff}, "write(-1, NULL, 4294967295) = -9"},
         {KIVOS_SYS_open, {odd, 0, 0}, "open(\"a\\\"b\\\\\\n\\x01\", 0x0, 0x0) = -2"},
         {KIVOS_SYS_open,
          {long_path, 0, 0},
-         "open(\"" + std::string(48, 'x') + "\"..., 0x0, 0x0) = -2"},
+         "open(\"" + std::string(32, 'x') + "\"..., 0x0, 0x0) = -2"},
         {KIVOS_SYS_mkdir, {0x10}, "mkdir(0x10) = -14"},
         // An answer that is an address reads as one, unless it is a failure.
         {KIVOS_SYS_getcwd, {buf, 16}, "getcwd(" + hex(buf) + ", 16) = " + hex(buf)},

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "harness/coverage.h"
+
 namespace kivos::test {
 namespace {
 
@@ -60,7 +62,8 @@ Guest::Guest(GuestOptions options)
         emu::MachineOptions{.count_instructions = options_.count_instructions,
                             .instruction_limit = options_.instruction_limit,
                             .count_each_instruction = options_.count_each_instruction,
-                            .pinned_tsc = options_.pinned_tsc},
+                            .pinned_tsc = options_.pinned_tsc,
+                            .observers = coverage_observers(options_.image)},
         kernel_->root(), kernel_->console_descriptors());
     process_->machine().map(kScratchBase, kScratchSize, UC_PROT_READ | UC_PROT_WRITE);
 }
@@ -85,6 +88,7 @@ void Guest::run_call(std::string_view function, const std::vector<uint32_t> &arg
             throw GuestFault("the call waits for something no other process can do");
         case RunResult::End::fault:
         case RunResult::End::limit:
+        case RunResult::End::killed:
             throw GuestFault(result.message);
     }
 }
