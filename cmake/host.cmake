@@ -17,16 +17,17 @@ find_library(KIVOS_UNICORN_ARCHIVE NAMES libunicorn.a HINTS ${UNICORN_LIBRARY_DI
 add_library(kivos_static_unicorn INTERFACE)
 target_include_directories(kivos_static_unicorn SYSTEM INTERFACE ${UNICORN_INCLUDE_DIRS})
 target_link_libraries(kivos_static_unicorn INTERFACE ${KIVOS_UNICORN_ARCHIVE} pthread m)
-# The sanitizers' run-time is a shared library: a sanitized kivos-run links the C library shared.
-if(NOT KIVOS_SANITIZE)
-    target_link_options(kivos_static_unicorn INTERFACE -static)
-endif()
 
 # The same for elfutils' libdw, which reads the debug information of images.
 add_library(kivos_static_libdw INTERFACE)
 target_include_directories(kivos_static_libdw SYSTEM INTERFACE ${LIBDW_INCLUDE_DIRS})
 target_link_libraries(kivos_static_libdw INTERFACE ${LIBDW_STATIC_LIBRARIES})
-target_link_options(kivos_static_libdw INTERFACE -static)
+
+# The sanitizers' run-time is a shared library: a sanitized kivos-run links the C library shared.
+if(NOT KIVOS_SANITIZE)
+    target_link_options(kivos_static_unicorn INTERFACE -static)
+    target_link_options(kivos_static_libdw INTERFACE -static)
+endif()
 
 function(kivos_host_target target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
