@@ -6,6 +6,7 @@
 #include "emu/errors.h"
 #include "emu/kernel.h"
 #include "emu/machine.h"
+#include "emu/process.h"
 #include "library.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -14,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const ElfImage image{ElfFile({data, data + size})};
         image.file().symbol("_start");
         Kernel kernel({.root = "/", .real_sleep = false});
-        Machine machine(image, kernel);
+        Process process(kernel, 1, image, {}, kernel.root(), kernel.console_descriptors());
     } catch (const ImageError &error) {
         kivos::fuzz::require(std::string_view(error.what()).find('\n') == std::string_view::npos,
                              error.what());

@@ -6,6 +6,7 @@
 #include <array>
 #include <string>
 
+#include "emu/address_space.h"
 #include "emu/engine.h"
 #include "emu/guest_memory.h"
 #include "emu/syscall_table.h"
@@ -21,9 +22,10 @@ constexpr uint32_t kPage = 0x10000, kPages = 2 * 4096;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     using namespace kivos::emu;
     static Engine engine;
+    static AddressSpace space(engine);
     static const GuestMemory memory = [] {
-        check(uc_mem_map(engine.get(), kPage, kPages, UC_PROT_READ), "mapping");
-        return GuestMemory(engine.get());
+        space.map(kPage, kPages, UC_PROT_READ);
+        return GuestMemory(engine.get(), space);
     }();
     FuzzedDataProvider in(data, size);
     const auto calls = syscalls();
