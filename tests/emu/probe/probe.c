@@ -116,6 +116,7 @@ int probe_main(int argc, char **argv) {
     if (equal(what, "exit") && argc > 2) return (int)number(argv[2]);
     if (equal(what, "fault")) return (int)read_at(16);
     if (equal(what, "spin")) spin();
+    if (equal(what, "call") && argc > 2) jump_to(number(argv[2]));
     if (equal(what, "sleep")) return trap(22, 3000000, 0, 0, 0, 0, 0);
     if (equal(what, "cat")) return copy_out(0);
     if (equal(what, "numbers") && argc > 2) {
