@@ -117,6 +117,13 @@ int probe_main(int argc, char **argv) {
     if (equal(what, "fault")) return (int)read_at(16);
     if (equal(what, "spin")) spin();
     if (equal(what, "call") && argc > 2) jump_to(number(argv[2]));
+    if (equal(what, "jit")) {
+        /* Code written at run time, which unicorn cannot translate: ljmp *%eax. */
+        unsigned char *code = (unsigned char *)trap(98, 0, 4096, 7, 0x22, (u32)-1, 0);
+        code[0] = 0xff;
+        code[1] = 0xe8;
+        jump_to((u32)code);
+    }
     if (equal(what, "sleep")) return trap(22, 3000000, 0, 0, 0, 0, 0);
     if (equal(what, "cat")) return copy_out(0);
     if (equal(what, "numbers") && argc > 2) {
