@@ -44,7 +44,7 @@ uint32_t permissions(const Segment &segment) {
 
 std::string words(const std::vector<uint32_t> &values) {
     std::string bytes(values.size() * 4, '\0');
-    std::memcpy(bytes.data(), values.data(), bytes.size());
+    if (!values.empty()) std::memcpy(bytes.data(), values.data(), bytes.size());
     return bytes;
 }
 
@@ -457,9 +457,11 @@ void Machine::on_interrupt(uc_engine *, uint32_t vector, void *self) {
         if (vector == KIVOS_TRAP_VECTOR) {
             machine.handle_trap();
         } else if (vector == kPageFault) {
-            // eip is exact here; the report waits for the run to end.
-            machine.page_fault_ = {machine.read_register(UC_X86_REG_EIP),
-                                   machine.read_register(UC_X86_REG_CR2)};
+            // eip is exact here; the report waits for the run to end. The
+            // engine goes on to the end of the block, so the first fault is it.
+            if (!machine.page_fault_)
+                machine.page_fault_ = {machine.read_register(UC_X86_REG_EIP),
+                                       machine.read_register(UC_X86_REG_CR2)};
             uc_emu_stop(machine.engine_.get());
         } else {
             // Left alone, an exception would escalate into a double fault.
