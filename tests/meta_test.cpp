@@ -137,6 +137,15 @@ TEST(ImageCheck, ReportsEachFaultOfADamagedCopy) {
     const auto set = [](size_t at, uint32_t value) {
         return [=](Bytes &b) { put32(b, at, value); };
     };
+    const auto last_of_pkgmeta = [](char last) {
+        return [last](Bytes &b) {
+            const ElfFile elf(b);
+            const emu::ElfSection &names = elf.sections().back();
+            const auto table = elf.contents(names);
+            const std::string text(table.begin(), table.end());
+            b[names.offset + text.find(".kivos.pkgmeta") + 13] = static_cast<uint8_t>(last);
+        };
+    };
     struct Case {
         const char *what;
         std::function<void(Bytes &)> damage;
@@ -157,15 +166,10 @@ TEST(ImageCheck, ReportsEachFaultOfADamagedCopy) {
          "0x2000"},
         {"overlapping sections", add(sh(".rodata", offsetof(Elf32_Shdr, sh_size)), 0x20),
          "overlaps .kivos.cmdmeta"},
-        {"renamed record section",
-         [&](Bytes &b) {
-             const ElfFile elf(b);
-             const emu::ElfSection &names = elf.sections().back();
-             const auto table = elf.contents(names);
-             const std::string text(table.begin(), table.end());
-             b[names.offset + text.find(".kivos.pkgmeta") + 13] = 'x';
-         },
+        {"renamed record section", last_of_pkgmeta('x'),
          ".kivos.pkgmeta: missing: the image has no package record"},
+        {"a section name with a line break", last_of_pkgmeta('\n'),
+         "\".kivos.pkgmet\\x0a\" is loaded but no kivos command has it"},
         {"writable text segment", set(ph(0, offsetof(Elf32_Phdr, p_flags)), PF_R | PF_W | PF_X),
          "text segment has flags RWX, expected RX"},
         {"segment moved", add(ph(1, offsetof(Elf32_Phdr, p_vaddr)), 0x1000),
