@@ -135,9 +135,10 @@ void Machine::load(const ElfImage &image) {
         map(run->first, size, run->second);
         run = next;
     }
+    // A segment without any right is never mapped, and its bytes never seen.
     for (const Segment &segment : image.segments()) {
         const auto bytes = image.contents(segment);
-        if (!bytes.empty())
+        if (!bytes.empty() && permissions(segment) != 0)
             check(uc_mem_write(engine_.get(), segment.vaddr, bytes.data(), bytes.size()),
                   "loading a segment");
     }

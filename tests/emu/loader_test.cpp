@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "emu/elf_image.h"
+#include "emu/kernel.h"
+#include "emu/process.h"
 #include "emu/errors.h"
 #include "harness/guest.h"
 
@@ -66,6 +68,12 @@ TEST(Loader, AcceptsTheProbeWithItsSegmentsAndSymbols) {
     EXPECT_EQ(image.file().section(".bss")->type, uint32_t{SHT_NOBITS});
     EXPECT_TRUE(image.file().symbol("trap").has_value());
     EXPECT_FALSE(image.file().symbol("no_such_symbol").has_value());
+
+    Bytes without_rights = probe_bytes();  // a segment never mapped, with bytes in the file
+    put32(without_rights, phdr(without_rights, 2, offsetof(Elf32_Phdr, p_flags)), 0);
+    emu::Kernel kernel({.root = "/"});
+    EXPECT_NO_THROW(emu::Process(kernel, 1, ElfImage{ElfFile(without_rights)}, {}, kernel.root(),
+                                 kernel.console_descriptors()));
 }
 
 TEST(Loader, RefusesDamagedImagesWithOneLine) {
