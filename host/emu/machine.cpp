@@ -403,13 +403,17 @@ RunResult Machine::report_page_fault() {
         return fault_at({Fault::Kind::invalid_instruction, eip});
     uc_mem_type type = UC_MEM_WRITE_PROT;
     if (address_space_.permissions(address) == 0) {
+        // Counted first: the replay drops the block's translation, and asking
+        // the engine for it afresh can bring it down.
+        fault_eip_ = eip;
+        if (block_start_ != 0) count_to_fault();
+        block_start_ = 0;
         const uint64_t counted = instructions_;
-        const uint32_t block = block_start_;
         replaying_ = true;
         const uc_mem_type access = faulting_access(engine_.get(), eip, address);
         replaying_ = false;
         instructions_ = counted;
-        block_start_ = block;
+        block_start_ = 0;
         type = access == UC_MEM_WRITE  ? UC_MEM_WRITE_UNMAPPED
                : access == UC_MEM_READ ? UC_MEM_READ_UNMAPPED
                                        : UC_MEM_FETCH_UNMAPPED;

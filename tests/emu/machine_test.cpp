@@ -92,12 +92,15 @@ TEST(Machine, PrivilegedAndUntranslatableInstructionsAreGuestFaults) {
         {"\x0f\x09", protection},      // wbinvd
         // popf cannot raise the I/O privilege level: the cli after it still faults.
         {std::string("\x68\x00\x32\x00\x00\x9d\xfa", 7), protection, 6},
-        {"\xff\xe8", invalid},          // ljmp *%eax
-        {"\xff\xd8", invalid},          // lcall *%eax
-        {"\x2e\x66\xff\xe8", invalid},  // the same behind prefixes
-        {"\x90\xff\xdf", invalid, 1},   // lcall *%edi, after a nop
+        {"\xff\xe8", invalid},                                 // ljmp *%eax
+        {"\xff\xd8", invalid},                                 // lcall *%eax
+        {"\x2e\x66\xff\xe8", invalid},                         // the same behind prefixes
+        {"\x90\xff\xdf", invalid, 1},                          // lcall *%edi, after a nop
+        {"\x53", "read from unmapped address 0x00000000", 1},  // then 00 00: add %al, (%eax)
     };
-    Guest g(probe_options());
+    GuestOptions counting = probe_options();  // as kivos-run does
+    counting.count_instructions = true;
+    Guest g(counting);
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.code));
         const uint32_t at = g.place_code(c.code);
