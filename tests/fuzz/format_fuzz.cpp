@@ -43,9 +43,10 @@ void add_directive(FuzzedDataProvider &in, bool bounded, Rendering &r) {
     // C prints no digit for 0 at precision 0; both formatters print one.
     const int precision = in.ConsumeIntegralInRange(-1, 30);
     const auto value = in.ConsumeIntegral<uint64_t>();
-    if (precision >= 0 && (precision > 0 || value != 0)) counts += "." + std::to_string(precision);
     const std::string length = in.ConsumeBool() ? "ll" : "";
     const auto low = static_cast<uint32_t>(value);
+    const uint64_t read = length.empty() ? low : value;  // what the directive takes
+    if (precision >= 0 && (precision > 0 || read != 0)) counts += "." + std::to_string(precision);
     if (conversion == '%') {
         r.format += "%" + flags + counts + "%";
         r.expected += '%';
