@@ -3,18 +3,12 @@
 // once; where the host's C library reads the text alike, the values and ends agree, and strtod
 // of a decimal of up to 17 digits is at most one unit in the last place from the host's nearest
 // double.
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <algorithm>
-#include <cctype>
+#include <bit>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <random>
-#include <string>
 
 #include "library.h"
 
@@ -39,24 +33,27 @@ struct Figures {
 
 struct Text {
     std::string bytes;
-    uint32_t at;
-    uint32_t end_slot;
+    uint32_t at, end_slot;
+
+    // Calls `function` on the text and answers its value; `end` is where its end pointer points,
+    // as an offset into the text.
+    template <typename Value>
+    Value convert(const char *function, uint32_t &end, std::vector<uint32_t> more = {}) const {
+        auto &lib = kivos::fuzz::library();
+        more.insert(more.begin(), {at, end_slot});
+        const Value value =
+            std::is_integral_v<Value> ? lib.call(function, more) : lib.call_x87(function, more);
+        end = lib.guest().read32(end_slot) - at;
+        require(end <= bytes.size(), std::string(function) + " ends outside " + bytes);
+        return value;
+    }
 };
 
-// Where the guest's end pointer points, as an offset into the text.
-uint32_t end_of(const Text &text) {
-    const uint32_t end = kivos::fuzz::library().guest().read32(text.end_slot);
-    require(end >= text.at && end <= text.at + text.bytes.size(), "end outside " + text.bytes);
-    return end - text.at;
-}
-
 void check_integer(const Text &text, int base) {
-    auto &lib = kivos::fuzz::library();
-    const uint32_t value =
-        lib.call("strtoul", {text.at, text.end_slot, static_cast<uint32_t>(base)});
-    const uint32_t end = end_of(text);
-    require(lib.call("strtol", {text.at, text.end_slot, static_cast<uint32_t>(base)}) == value &&
-                end_of(text) == end,
+    uint32_t end, signed_end;
+    const auto value = text.convert<uint32_t>("strtoul", end, {static_cast<uint32_t>(base)});
+    require(text.convert<uint32_t>("strtol", signed_end, {static_cast<uint32_t>(base)}) == value &&
+                signed_end == end,
             "strtol differs from strtoul on " + text.bytes);
     // The host also skips vertical tabs and form feeds, takes a sign, and letters past f.
     const size_t start = text.bytes.find_first_not_of("\t\n\r ");
@@ -76,20 +73,11 @@ void check_integer(const Text &text, int base) {
             "strtoul differs from the host on " + text.bytes);
 }
 
-// The distance in units of the last place between two finite doubles of one sign.
-uint64_t units_apart(double a, double b) {
-    int64_t x, y;
-    std::memcpy(&x, &a, sizeof x);
-    std::memcpy(&y, &b, sizeof y);
-    return static_cast<uint64_t>(x > y ? x - y : y - x);
-}
-
 void check_floating(const Text &text, bool decimal) {
-    auto &lib = kivos::fuzz::library();
-    const long double wide = lib.call_x87("strtold", {text.at, text.end_slot});
-    const uint32_t end = end_of(text);
-    const double value = static_cast<double>(lib.call_x87("strtod", {text.at, text.end_slot}));
-    require(end_of(text) == end && (value == static_cast<double>(wide) || std::isnan(value)),
+    uint32_t end, wide_end;
+    const auto wide = text.convert<long double>("strtold", wide_end);
+    const auto value = static_cast<double>(text.convert<long double>("strtod", end));
+    require(end == wide_end && (value == static_cast<double>(wide) || std::isnan(value)),
             "strtod is not strtold rounded on " + text.bytes);
     // The host also reads infinities, NaNs and a lone "0x".
     if (text.bytes.find_first_of("iInNxX") != std::string::npos) return;
@@ -98,7 +86,9 @@ void check_floating(const Text &text, bool decimal) {
     require(end == static_cast<uint32_t>(host_end - text.bytes.c_str()),
             "strtod ends elsewhere than the host on " + text.bytes);
     if (!decimal || !std::isnormal(host)) return;
-    const uint64_t apart = units_apart(value, host);
+    // Units in the last place apart: finite doubles of one sign are ordered as their bits.
+    const auto apart = static_cast<uint64_t>(
+        std::abs(std::bit_cast<int64_t>(value) - std::bit_cast<int64_t>(host)));
     require(apart <= 1, "strtod two units off on " + text.bytes);
     // Every digit is significant: the first is never 0.
     const auto exponent = text.bytes.begin() + static_cast<long>(text.bytes.find('e'));
@@ -125,13 +115,12 @@ std::string random_decimal(const uint8_t *data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    FuzzedDataProvider in(data, size);
+    kivos::fuzz::Input in(data, size);
     auto &lib = kivos::fuzz::library();
     const bool decimal = in.ConsumeBool();
     const int base = in.ConsumeIntegral<int>();
-    std::string bytes = decimal ? random_decimal(data, size) : in.ConsumeRemainingBytesAsString();
-    bytes.resize(std::min(bytes.find('\0'), bytes.size()));
-    const Text text{bytes, lib.at_edge(0, bytes + '\0'), lib.at_edge(1, std::string(4, '\0'))};
+    const std::string bytes = decimal ? random_decimal(data, size) : in.text(size);
+    const Text text{bytes, lib.c_string(0, bytes), lib.buffer(1, 4)};
     check_integer(text, decimal ? 10 : base % 40);
     check_floating(text, decimal);
     return 0;

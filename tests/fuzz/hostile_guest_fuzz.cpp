@@ -1,41 +1,26 @@
 // Any instruction bytes, and any kivos calls with any registers, run as a command runs on the
 // machine: every run ends as a guest's run does (an exit, a fault, the limit, a wait), never
 // with a crash or an error of the host.
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <filesystem>
-#include <string>
 
 #include "emu/elf_image.h"
 #include "emu/kernel.h"
 #include "emu/layout.h"
 #include "emu/process.h"
-#include "harness/guest.h"
 #include "library.h"
 
 namespace {
 
-constexpr uint32_t kCode = 0x30000000;
-constexpr size_t kMostCode = 4096;
-constexpr uint32_t kPastLastCall = 128;
+constexpr uint32_t kCode = 0x30000000, kMostCode = 4096, kPastLastCall = 128;
 
-// Half the time a number that means something: a call number, a count, an address in the code.
-uint32_t any_value(FuzzedDataProvider &in, bool number) {
-    switch (in.ConsumeIntegralInRange(0, 3)) {
-        case 0:
-            return in.ConsumeIntegralInRange<uint32_t>(0, number ? kPastLastCall : 4096);
-        case 1:
-            return kCode + in.ConsumeIntegralInRange<uint32_t>(0, kMostCode);
-        default:
-            return in.ConsumeIntegral<uint32_t>();
-    }
-}
-
-// mov $value to eax, ebx, ecx, edx, esi, edi and ebp, then int $0x80.
-std::string any_call(FuzzedDataProvider &in) {
+// mov $value to eax, ebx, ecx, edx, esi, edi and ebp, then int $0x80; each value half the time
+// one that means something: a call number, a count, an address in the code.
+std::string any_call(kivos::fuzz::Input &in) {
     std::string code;
     for (const char opcode : {'\xb8', '\xbb', '\xb9', '\xba', '\xbe', '\xbf', '\xbd'}) {
-        const uint32_t value = any_value(in, opcode == '\xb8');
+        const uint32_t value = in.ConsumeBool()
+                                   ? in.telling(kCode, kMostCode)
+                                   : in.telling(0, opcode == '\xb8' ? kPastLastCall : 4096);
         code += opcode;
         code.append(reinterpret_cast<const char *>(&value), sizeof value);
     }
@@ -48,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     using namespace kivos;
     static const test::TempFolder root;
     static const emu::ElfImage image = emu::ElfImage::load(KIVOS_TEST_IMAGE);
-    FuzzedDataProvider in(data, size);
+    fuzz::Input in(data, size);
     std::string code;
     while (code.size() < kMostCode && in.remaining_bytes() > 0)
         code += in.ConsumeBool() ? any_call(in) : in.ConsumeRandomLengthString(16);

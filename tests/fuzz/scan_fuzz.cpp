@@ -2,77 +2,51 @@
 // Built cases use what the library shares with the host's C library (conversions without widths
 // between blanks, numbers that fit) and must store and count what the host does; any input and
 // any format must never fault and count no more than the format's conversions.
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <algorithm>
-#include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
-
 #include "library.h"
 
 namespace {
 
-using kivos::fuzz::Library;
+using kivos::fuzz::Input;
 using kivos::fuzz::require;
 constexpr int kInput = 0, kFormat = 1, kFirstDestination = 2;
-constexpr int kMostConversions = Library::kRegions - kFirstDestination;
+constexpr int kMostConversions = kivos::fuzz::Library::kRegions - kFirstDestination;
+constexpr std::string_view kHex = "0123456789abcdefABCDEF", kDecimal = kHex.substr(0, 10);
 
 struct Piece {
     std::string format;  // a blank directive, then one conversion
     std::string input;   // blanks, then a field
 };
 
-std::string digits(FuzzedDataProvider &in, const char *alphabet, int most) {
-    std::string text;
-    for (int n = in.ConsumeIntegralInRange(1, most); n > 0; --n)
-        text += alphabet[in.ConsumeIntegralInRange<size_t>(0, std::strlen(alphabet) - 1)];
-    return text;
-}
-
 // A field that its conversion takes whole or not at all, so that the next one starts where both
 // readers expect it; numbers small enough to fit.
-std::string field(FuzzedDataProvider &in, char conversion) {
-    if (conversion == 'c') return digits(in, "abcxyz", 1);
-    if (in.ConsumeIntegralInRange(0, 4) == 0) return digits(in, "ghijklmnopqrstuvwxyz", 6);
+std::string field(Input &in, char conversion) {
+    if (conversion == 'c') return in.word("abcxyz", 1);
+    if (in.ConsumeIntegralInRange(0, 4) == 0) return in.word("ghijklmnopqrstuvwxyz", 6);
     const std::string sign = conversion != 'u' && in.ConsumeBool() ? "-" : "";
-    switch (conversion) {
-        case 'x':
-        case 'X':
-            return sign + digits(in, "0123456789abcdefABCDEF", 7);
-        case 'i':
-            switch (in.ConsumeIntegralInRange(0, 2)) {
-                case 0:
-                    return sign + "0x" + digits(in, "0123456789abcdefABCDEF", 7);
-                case 1:
-                    return sign + "0" + digits(in, "01234567", 9);
-                default:
-                    return sign + digits(in, "123456789", 1) + digits(in, "0123456789", 8);
-            }
-        default:
-            return sign + digits(in, "0123456789", 9);
-    }
+    if (conversion == 'x' || conversion == 'X') return sign + in.word(kHex, 7);
+    if (conversion != 'i') return sign + in.word(kDecimal, 9);
+    const int base = in.ConsumeIntegralInRange(0, 2);
+    return sign + (base == 0   ? "0x" + in.word(kHex, 7)
+                   : base == 1 ? "0" + in.word("01234567", 9)
+                               : in.word("123456789", 1) + in.word(kDecimal, 8));
 }
 
 // Blanks before every field; a character comes after a blank directive, which skips them.
-Piece piece(FuzzedDataProvider &in) {
+Piece piece(Input &in) {
     const char conversion = in.PickValueInArray({'d', 'i', 'u', 'x', 'X', 'c', 's'});
     const bool blank = conversion == 'c' || in.ConsumeBool();
     return {std::string(blank ? " %" : "%") + conversion,
             std::string(in.ConsumeIntegralInRange(1, 2), ' ') + field(in, conversion)};
 }
 
-// What the host stores for one conversion, as bytes; nothing when it stops there.
+// What the host stores for one conversion, as bytes; false when it stops there.
 bool host_scan(const Piece &p, const char *&input, std::string &stored) {
     int consumed = -1, value = 0;
     char word[256] = {};
     const char conversion = p.format.back();
-    const std::string format = p.format + "%n";
-    const int n = conversion == 's'   ? std::sscanf(input, format.c_str(), word, &consumed)
-                  : conversion == 'c' ? std::sscanf(input, format.c_str(), word, &consumed)
-                                      : std::sscanf(input, format.c_str(), &value, &consumed);
-    if (n != 1 || consumed < 0) return false;
+    void *destination = conversion == 's' || conversion == 'c' ? static_cast<void *>(word) : &value;
+    if (std::sscanf(input, (p.format + "%n").c_str(), destination, &consumed) != 1 || consumed < 0)
+        return false;
     input += consumed;
     stored = conversion == 's'   ? std::string(word) + '\0'
              : conversion == 'c' ? std::string(1, word[0])
@@ -80,54 +54,53 @@ bool host_scan(const Piece &p, const char *&input, std::string &stored) {
     return true;
 }
 
-void check_built(FuzzedDataProvider &in) {
+// sscanf of `input` by `format` into destinations of `sizes`: the arguments, then the count.
+std::vector<uint32_t> scan(const std::string &input, const std::string &format,
+                           const std::vector<size_t> &sizes) {
     auto &lib = kivos::fuzz::library();
+    std::vector<uint32_t> args = {lib.c_string(kInput, input), lib.c_string(kFormat, format)};
+    for (size_t i = 0; i < sizes.size(); ++i)
+        args.push_back(lib.buffer(kFirstDestination + static_cast<int>(i), sizes[i]));
+    args.push_back(lib.call("sscanf", args));
+    return args;
+}
+
+void check_built(Input &in) {
     std::vector<Piece> pieces(static_cast<size_t>(in.ConsumeIntegralInRange(1, kMostConversions)));
     std::string format, input;
+    std::vector<size_t> sizes;
     for (Piece &p : pieces) {
         p = piece(in);
         format += p.format;
         input += p.input;
     }
-    std::vector<uint32_t> args = {lib.at_edge(kInput, input + '\0'),
-                                  lib.at_edge(kFormat, format + '\0')};
-    const size_t room = input.size() + 1;
-    for (int i = 0; i < static_cast<int>(pieces.size()); ++i) {
-        const std::string &f = pieces[static_cast<size_t>(i)].format;
-        const size_t size = f.back() == 's' ? room : f.back() == 'c' ? 1 : 4;
-        args.push_back(lib.at_edge(kFirstDestination + i, std::string(size, '#')));
-    }
-    const uint32_t count = lib.call("sscanf", args);
+    for (const Piece &p : pieces)
+        sizes.push_back(p.format.back() == 's' ? input.size() + 1 : p.format.back() == 'c' ? 1 : 4);
+    const std::vector<uint32_t> args = scan(input, format, sizes);
     const char *rest = input.c_str();
     uint32_t expected = 0;
     std::string stored;
     for (; expected < pieces.size() && host_scan(pieces[expected], rest, stored); ++expected)
-        require(lib.read(args[2 + expected], stored.size()) == stored,
+        require(kivos::fuzz::library().read(args[2 + expected], stored.size()) == stored,
                 "sscanf stored of " + format + " on " + input);
-    require(count == expected, "sscanf counted of " + format + " on " + input);
+    require(args.back() == expected, "sscanf counted of " + format + " on " + input);
 }
 
-void check_any(FuzzedDataProvider &in) {
-    auto &lib = kivos::fuzz::library();
-    std::string format = in.ConsumeRandomLengthString(40);
-    format.resize(std::min(format.find('\0'), format.size()));
+void check_any(Input &in) {
+    const std::string format = in.text(40);
     const auto conversions = std::count(format.begin(), format.end(), '%');
     if (conversions > kMostConversions) return;
-    std::string input = in.ConsumeRemainingBytesAsString();
-    input.resize(std::min({input.find('\0'), input.size(), size_t{1000}}));
-    std::vector<uint32_t> args = {lib.at_edge(kInput, input + '\0'),
-                                  lib.at_edge(kFormat, format + '\0')};
-    for (int i = 0; i < conversions; ++i)
-        args.push_back(lib.at_edge(kFirstDestination + i,
-                                   std::string(std::max<size_t>(input.size() + 1, 4), '#')));
-    require(lib.call("sscanf", args) <= static_cast<uint32_t>(conversions),
+    const std::string input = in.text(1000);
+    const std::vector<size_t> sizes(static_cast<size_t>(conversions),
+                                    std::max<size_t>(input.size() + 1, 4));
+    require(scan(input, format, sizes).back() <= static_cast<uint32_t>(conversions),
             "sscanf counted too many");
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    FuzzedDataProvider in(data, size);
+    Input in(data, size);
     if (in.ConsumeBool())
         check_built(in);
     else
