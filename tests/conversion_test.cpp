@@ -1,16 +1,9 @@
 // Text to integers and to floating point.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <optional>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "harness/guest.h"
 
@@ -48,6 +41,7 @@ TEST(IntegerConversion, StrtoulAndStrtolReadTheSameBits) {
         {"  abc", 10, 0, 2},
         {"ff", 36, 555, 2},
         {"fg", 36, 15, 1},
+        {"FG", 36, 15, 1},
         {"5", -3, 0, 0},
         {"0101", 1, 0, 1},
         {"101", 2, 5, 3},

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 namespace kivos::test {
 namespace {
@@ -33,6 +35,15 @@ std::vector<uint32_t> words64(uint64_t value) {
     return {static_cast<uint32_t>(value), static_cast<uint32_t>(value >> 32)};
 }
 
+std::string read_file(const std::filesystem::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::filesystem::path &path, const std::string &bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
 TempFolder::TempFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "kivos-guest-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr)
@@ -44,8 +55,6 @@ TempFolder::~TempFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
 }
-
-Guest::Guest() : Guest(GuestOptions{}) {}
 
 Guest::Guest(GuestOptions options)
     : options_(std::move(options)),
@@ -163,6 +172,17 @@ void Guest::write32(uint32_t address, uint32_t value) {
 
 const std::vector<emu::TrapRecord> &Guest::trace() const {
     return kernel_->trace().records();
+}
+std::vector<uint32_t> Guest::traps(uint32_t number, size_t reg) const {
+    std::vector<uint32_t> values;
+    for (const emu::TrapRecord &trap : trace())
+        if (trap.number == number) values.push_back(trap.args[reg]);
+    return values;
+}
+std::vector<uint32_t> Guest::trap_numbers() const {
+    std::vector<uint32_t> numbers;
+    for (const emu::TrapRecord &trap : trace()) numbers.push_back(trap.number);
+    return numbers;
 }
 void Guest::clear_trace() {
     kernel_->trace().clear();

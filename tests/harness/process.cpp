@@ -4,26 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "harness/guest.h"
 
 namespace kivos::test {
-namespace {
-
-std::string slurp(const std::filesystem::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-}  // namespace
 
 ProcessResult run_process(const std::vector<std::string> &argv, const std::filesystem::path &folder,
                           const std::string &input) {
     const TempFolder files;
     const auto in = files.path() / "in", out = files.path() / "out", err = files.path() / "err";
-    std::ofstream(in, std::ios::binary) << input;
+    write_file(in, input);
     const pid_t child = fork();
     if (child == 0) {
         const int fds[] = {open(in.c_str(), O_RDONLY),
@@ -34,12 +23,12 @@ ProcessResult run_process(const std::vector<std::string> &argv, const std::files
         std::vector<char *> args;
         for (const std::string &arg : argv) args.push_back(const_cast<char *>(arg.c_str()));
         args.push_back(nullptr);
-        execv(args[0], args.data());
+        execvp(args[0], args.data());
         _exit(99);
     }
     int status = 0;
     waitpid(child, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
 }
 
 }  // namespace kivos::test

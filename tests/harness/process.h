@@ -13,7 +13,8 @@ struct ProcessResult {
     std::string err;
 };
 
-// Runs argv[0] (a path) with `input` as its standard input, in `folder` when one is given.
+// Runs argv[0] (a path, or a program on PATH) with `input` as its standard input, in `folder` when
+// one is given.
 ProcessResult run_process(const std::vector<std::string> &argv,
                           const std::filesystem::path &folder = {}, const std::string &input = {});
 

@@ -1,0 +1,274 @@
+// The host tools as a user and a script run them: kivos-run, kivos-meta and kivos-cc, their
+// output and their exit statuses.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+
+#include "emu/elf_file.h"
+#include "harness/guest.h"
+#include "harness/process.h"
+
+namespace kivos::test {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::HasSubstr;
+
+const std::string k_probe = KIVOS_PROBE_IMAGE;
+
+TEST(KivosRun, PassesGuestOutputAndStatusAndReportsItsOwn) {
+    const TempFolder root;
+    write_file(root.path() / "note", "from the root\n");
+    const std::string at_root = root.path().string(), binary("a\0b\xff\n", 5);
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        std::string err;  // the start of standard error, which must be one line when not empty
+    };
+    const std::vector<Case> cases = {
+        {{k_probe, "-x", "--trace", "--", "a b"}, 0, k_probe + "\n-x\n--trace\n--\na b\n", ""},
+        {{k_probe, "exit", "300"}, 44, "", ""},
+        {{k_probe, "cat"}, 0, binary, ""},
+        {{"--root", at_root, k_probe, "show", "../note"}, 0, "from the root\n", ""},
+        {{k_probe, "fault"},
+         126,
+         "",
+         "kivos-run: guest fault: read from unmapped address 0x00000010 at eip 0x"},
+        {{"--limit", "2000", k_probe, "spin"},
+         124,
+         "",
+         "kivos-run: instruction limit of 2000 reached"},
+        {{"/no/such/image"}, 125, "", "kivos-run: /no/such/image: cannot open"},
+        {{"--root", "/no/such/folder", k_probe}, 125, "", "kivos-run: /no/such/folder"},
+        {{"--bogus", k_probe}, 125, "", "kivos-run: unknown option --bogus"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        std::vector<std::string> argv = c.args;
+        argv.insert(argv.begin(), KIVOS_RUN);
+        const ProcessResult outcome = run_process(argv, {}, binary);
+        EXPECT_EQ(outcome.status, c.status) << outcome.err;
+        EXPECT_EQ(outcome.out, c.out);
+        EXPECT_TRUE(outcome.err.starts_with(c.err)) << outcome.err;
+        if (!c.err.empty()) {
+            EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
+        } else if (c.status != 125) {
+            EXPECT_EQ(outcome.err, "");
+        }
+    }
+    EXPECT_EQ(run_process({KIVOS_RUN}).status, 125);
+    const ProcessResult help = run_process({KIVOS_RUN, "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_THAT(help.out, HasSubstr("Usage: kivos-run [OPTIONS] IMAGE [ARG...]\n"));
+}
+
+TEST(KivosRun, TracesCountsAndSleepsVirtually) {
+    const ProcessResult traced = run_process({KIVOS_RUN, "--trace", k_probe, "hi"});
+    EXPECT_EQ(traced.out, k_probe + "\nhi\n");
+    const std::regex trace(R"((write\(1, 0x[0-9a-f]+, (\d+)\) = \2\n){4}_exit\(0\)\n)");
+    EXPECT_TRUE(std::regex_match(traced.err, trace)) << traced.err;
+
+    const ProcessResult stats = run_process({KIVOS_RUN, "--stats", k_probe, "hi"});
+    EXPECT_EQ(stats.status, 0);
+    EXPECT_TRUE(std::regex_match(
+        stats.err, std::regex(R"(instructions: [1-9]\d{2,}\ntraps: 5\n  _exit: 1\n  write: 4\n)")))
+        << stats.err;
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(run_process({KIVOS_RUN, k_probe, "sleep"}).status, 0) << "the probe sleeps 3 seconds";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+std::string block(const std::string &image, const std::vector<std::string> &fields) {
+    return image + "\n  name:         " + fields[0] + "\n  description:  " + fields[1] +
+           "\n  package:      " + fields[2] + "\n  tag:          " + fields[3] + "\n";
+}
+
+std::string json(const std::string &image, const std::vector<std::string> &fields) {
+    return "{\"image\": \"" + image + "\", \"name\": \"" + fields[0] + "\", \"description\": \"" +
+           fields[1] + "\", \"package\": \"" + fields[2] + "\", \"tag\": \"" + fields[3] + "\"}";
+}
+
+TEST(KivosMeta, PrintsBlocksOrJson) {
+    const std::vector<std::string> ram = {"ram_forecast", "Show predictive memory statistics",
+                                          "ram_forecast", "3"};
+    const std::vector<std::string> notes = {"notes", "Keep a numbered list of one-line notes",
+                                            "kivos_examples", "1"};
+    const ProcessResult blocks = run_process({KIVOS_META, KIVOS_RAM_FORECAST, KIVOS_NOTES});
+    EXPECT_EQ(blocks.status, 0);
+    EXPECT_EQ(blocks.out, block(KIVOS_RAM_FORECAST, ram) + "\n" + block(KIVOS_NOTES, notes));
+    EXPECT_EQ(
+        run_process({KIVOS_META, "--json", KIVOS_RAM_FORECAST, KIVOS_NOTES}).out,
+        "[\n  " + json(KIVOS_RAM_FORECAST, ram) + ",\n  " + json(KIVOS_NOTES, notes) + "\n]\n");
+    EXPECT_EQ(run_process({KIVOS_META, "--json", k_probe}).out, "[]\n") << "no image readable";
+}
+
+TEST(KivosMeta, CheckPassesEveryImageWeBuild) {
+    std::vector<std::string> args = {KIVOS_META, "--check"};
+    std::string expected;
+    for (const char *image : {KIVOS_RAM_FORECAST, KIVOS_TEST_IMAGE, KIVOS_BIG_COMMAND,
+                              KIVOS_FILE_WRITER, KIVOS_NOTES}) {
+        args.push_back(image);
+        expected += std::string(image) + ": ok\n";
+    }
+    const ProcessResult result = run_process(args);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, expected);
+}
+
+TEST(KivosMeta, ExitStatusSaysWhatWentWrong) {
+    const TempFolder folder;
+    const std::string good = KIVOS_RAM_FORECAST;
+    const std::string text = (folder.path() / "text").string(),
+                      damaged = (folder.path() / "damaged").string(),
+                      missing = (folder.path() / "missing").string();
+    write_file(text, "just words\n");
+    std::string damaged_bytes = read_file(good);
+    damaged_bytes[emu::ElfFile::read(good).section(".kivos.cmdmeta")->offset] = 'X';
+    write_file(damaged, damaged_bytes);
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;  // a part of standard output
+        std::string err;  // a part of standard error
+    };
+    const std::vector<Case> cases = {
+        {{}, 2, "", "IMAGE is required"},
+        {{"--check", "--json", good}, 2, "", "excludes"},
+        {{"--help"}, 0, "  2  usage error, or a file that is not a readable ELF32", ""},
+        {{missing}, 2, "", missing + ": cannot open: No such file or directory"},
+        {{text}, 2, "", text + ": not an ELF file"},
+        {{k_probe}, 1, "", ".kivos.cmdmeta: missing: the image has no command record"},
+        {{damaged}, 1, "", damaged + ": .kivos.cmdmeta: magic is \"XCMD\", not \"KCMD\""},
+        {{"--check", good, damaged}, 1, good + ": ok\n" + damaged + ": .kivos.cmdmeta: magic", ""},
+        {{"--check", damaged, text}, 2, damaged + ": ", text + ": not an ELF file"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        std::vector<std::string> argv = c.args;
+        argv.insert(argv.begin(), KIVOS_META);
+        const ProcessResult result = run_process(argv);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_THAT(result.out, HasSubstr(c.out));
+        EXPECT_THAT(result.err, HasSubstr(c.err));
+    }
+}
+
+class KivosCc : public testing::Test {
+  protected:
+    void write(const std::string &name, const std::string &text) const {
+        fs::create_directories((work_.path() / name).parent_path());
+        write_file(work_.path() / name, text);
+    }
+    // A tool run in the work folder; the first argument is the tool's path.
+    ProcessResult run(std::vector<std::string> argv) const {
+        return run_process(argv, work_.path());
+    }
+    ProcessResult cc(std::vector<std::string> args, const std::string &tool = KIVOS_CC) const {
+        args.insert(args.begin(), tool);
+        return run(args);
+    }
+
+    TempFolder work_;
+};
+
+TEST_F(KivosCc, BuildsACProgramWithRecordsFromOptions) {
+    write("greet.c",
+          "#include <stdio.h>\nint main(int argc, char **argv) {\n"
+          "    (void)argv;\n    fputs(\"C ran\\n\", stdout);\n    return argc;\n}\n");
+    const ProcessResult built = cc(
+        {"-O0", "-Wall", "-Werror", "greet.c", "-o", "greet", "--command", "greet", "--description",
+         "Sums \"big\" \\ numbers", "--package", "pkg", "--package-tag", "2.1"});
+    ASSERT_EQ(built.status, 0) << built.err;
+    const ProcessResult ran = run({KIVOS_RUN, "greet", "a", "b"});
+    EXPECT_EQ(ran.out, "C ran\n");
+    EXPECT_EQ(ran.status, 3);
+    EXPECT_EQ(run({KIVOS_META, "--json", "greet"}).out,
+              "[\n  " + json("greet", {"greet", "Sums \\\"big\\\" \\\\ numbers", "pkg", "2.1"}) +
+                  "\n]\n");
+}
+
+TEST_F(KivosCc, BuildsACppProgramFromObjectsWithOrdinaryOptions) {
+    write("include/greeting.h", "#pragma once\nconstexpr const char *k_greeting = GREETING;\n");
+    write("hello.cpp", R"(#include <kivos/meta.h>
+#include <stdio.h>
+#include "greeting.h"
+KIVOS_COMMAND_RECORD("hello", "Greets by name");
+KIVOS_PACKAGE_RECORD("hello", "1");
+template <typename T, unsigned N> constexpr unsigned count_of(const T (&)[N]) { return N; }
+int main(int argc, char **argv) {
+    static constexpr int squares[] = {0, 1, 4, 9, 16};
+    fputs(k_greeting, stdout);
+    puts(argc > 1 ? argv[1] : "nobody");
+    return squares[argc % count_of(squares)];
+}
+)");
+    const ProcessResult compiled = cc({"-c", "-Wall", "-Wextra", "-Werror", "-Iinclude",
+                                       "-DGREETING=\"Hello, \"", "hello.cpp", "-o", "hello.o"});
+    ASSERT_EQ(compiled.status, 0) << compiled.err;
+    const ProcessResult linked = cc({"hello.o", "-o", "hello"});
+    ASSERT_EQ(linked.status, 0) << linked.err;
+    const ProcessResult ran = run({KIVOS_RUN, "hello", "kivos", "x"});
+    EXPECT_EQ(ran.out, "Hello, kivos\n");
+    EXPECT_EQ(ran.status, 9);
+    EXPECT_EQ(run({KIVOS_META, "--check", "hello"}).out, "hello: ok\n");
+}
+
+TEST_F(KivosCc, RefusesAnImageWithoutExactlyOneRecordOfEachKind) {
+    write("plain.c", "int main(void) { return 0; }\n");
+    write("both.c",
+          "#include <kivos/meta.h>\nKIVOS_COMMAND_RECORD(\"both\", \"Has both\");\n"
+          "KIVOS_PACKAGE_RECORD(\"both\", \"1\");\nint main(void) { return 0; }\n");
+    write("command.cpp", "#include <kivos/meta.h>\nKIVOS_COMMAND_RECORD(\"again\", \"Again\");\n");
+    // Another record in the section under another name: only the check can see it.
+    write("sneaky.c",
+          "__attribute__((section(\".kivos.cmdmeta\"), used, aligned(4))) static const char "
+          "extra[12] = \"KCMD\\1\\0\\0\\0a\\0b\";\n");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"plain.c"},
+         "kivos-cc: no command record: declare one with KIVOS_COMMAND_RECORD(name, description)"},
+        {{"plain.c", "--command", "plain", "--description", "Plain"},
+         "kivos-cc: no package record: declare one with KIVOS_PACKAGE_RECORD(package, tag)"},
+        {{"both.c", "command.cpp"}, "kivos-cc: more than one command record"},
+        {{"both.c", "--package", "p", "--package-tag", "1"},
+         "kivos-cc: more than one package record"},
+        {{"both.c", "sneaky.c"}, "a second record at offset 24: the section holds exactly one"},
+        {{"plain.c", "--command", "plain"}, "kivos-cc: --command and --description go together"},
+        {{"plain.c", "--command", "tab\there", "--description", "x", "--package", "p",
+          "--package-tag", "1"},
+         "--command must be printable ASCII"},
+    };
+    for (const auto &[args, message] : cases) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        std::vector<std::string> argv = args;
+        argv.insert(argv.end(), {"-o", "refused"});
+        const ProcessResult result = cc(argv);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_THAT(result.err, HasSubstr(message));
+        EXPECT_FALSE(fs::exists(work_.path() / "refused")) << "a refused image is not left behind";
+    }
+}
+
+TEST_F(KivosCc, InstalledToolchainBuildsACommandThatRuns) {
+    const std::string prefix = (work_.path() / "prefix").string();
+    const ProcessResult installed =
+        run({KIVOS_CMAKE, "--install", KIVOS_BUILD_DIR, "--prefix", prefix});
+    ASSERT_EQ(installed.status, 0) << installed.out << installed.err;
+    write("hello.c", R"(#include <kivos/meta.h>
+#include <unistd.h>
+KIVOS_COMMAND_RECORD("hello", "Says hello");
+KIVOS_PACKAGE_RECORD("hello", "1");
+int main(void) { write(1, "hello\n", 6); return 0; }
+)");
+    const ProcessResult built = cc({"hello.c", "-o", "hello"}, prefix + "/bin/kivos-cc");
+    ASSERT_EQ(built.status, 0) << built.err;
+    EXPECT_EQ(run({prefix + "/bin/kivos-run", "hello"}).out, "hello\n");
+    EXPECT_EQ(run({prefix + "/bin/kivos-meta", "--check", "hello"}).out, "hello: ok\n");
+}
+
+}  // namespace
+}  // namespace kivos::test
