@@ -1,6 +1,7 @@
 # make run: build everything and run ram_forecast on the emulated kivos machine.
 # make test: build everything and run the whole test suite.
-# make bench: build everything and print what library calls cost, in instructions.
+# make bench: build everything and print one table of what the library and the machine cost.
+SHELL := bash
 BUILD ?= build
 ARGS ?=
 JOBS ?= $(shell nproc)
@@ -15,8 +16,11 @@ deps:
 configure: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
 
+# On standard error, and only what the build has to say: make's folder changes
+# and CMake's lines for targets already up to date are left out.
 build: configure
-	@cmake --build $(BUILD) -j $(JOBS) >&2
+	@set -o pipefail; cmake --build $(BUILD) -j $(JOBS) -- --no-print-directory 2>&1 \
+		| { grep -v '^\[ *[0-9]*%\] Built target ' || true; } >&2
 
 run: build
 	@$(BUILD)/bin/kivos-run $(BUILD)/kivos/ram_forecast $(ARGS)
@@ -25,7 +29,7 @@ test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 bench: build
-	@for bench in $(BUILD)/bench/*_bench; do $$bench; done
+	@$(BUILD)/bench/bench
 
 clean:
 	rm -rf $(BUILD)

@@ -8,14 +8,17 @@ execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=include
 set(KIVOS_INCLUDE_DIR ${CMAKE_SOURCE_DIR}/libc/include)
 set(KIVOS_LINK_LAYOUT ${CMAKE_SOURCE_DIR}/commands/command.ld)
 
+# kivos-cc asks the compiler for its include folder when it runs; the build asks here.
 set(KIVOS_TARGET_OPTIONS
     -m32 -march=i686 -mno-mmx -mno-sse -mno-sse2 -mfpmath=387
-    -ffreestanding -fno-builtin -nostdlib -nostdinc -isystem ${KIVOS_COMPILER_INCLUDE}
+    -ffreestanding -fno-builtin -nostdlib -nostdinc
     -fno-pic -fno-pie -fno-stack-protector -fno-asynchronous-unwind-tables
     -fno-tree-loop-distribute-patterns -ffunction-sections -fdata-sections)
 # No STB_GNU_UNIQUE symbols for inline variables: they would mark the image as
-# GNU/Linux (OS/ABI 3) instead of System V.
-set(KIVOS_CXX_OPTIONS -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-gnu-unique)
+# GNU/Linux (OS/ABI 3) instead of System V. A plain operator new gives what
+# malloc gives, 4-byte alignment; objects aligned further take the aligned forms.
+set(KIVOS_CXX_OPTIONS -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-gnu-unique
+                      -faligned-new=4)
 set(KIVOS_DEFAULT_OPTIMIZATION -O2)
 
 set(KIVOS_LINK_OPTIONS
@@ -23,7 +26,9 @@ set(KIVOS_LINK_OPTIONS
 
 # A target compiled for kivos.
 function(kivos_target target)
-    target_compile_options(${target} PRIVATE ${KIVOS_TARGET_OPTIONS} ${KIVOS_DEFAULT_OPTIMIZATION}
+    target_compile_options(${target} PRIVATE ${KIVOS_TARGET_OPTIONS}
+                                             "SHELL:-isystem ${KIVOS_COMPILER_INCLUDE}"
+                                             ${KIVOS_DEFAULT_OPTIMIZATION}
                                              -Wall -Wextra -Werror
                                              $<$<COMPILE_LANGUAGE:CXX>:${KIVOS_CXX_OPTIONS}>)
     target_include_directories(${target} SYSTEM PRIVATE ${KIVOS_INCLUDE_DIR})

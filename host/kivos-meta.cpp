@@ -142,10 +142,13 @@ int main(int argc, char **argv) {
                  "Check each image's whole layout and both records; list every problem")
         ->excludes(json);
     app.add_option("IMAGE", settings.images, "kivos command images")->required();
+    app.set_version_flag("--version", "kivos-meta " KIVOS_VERSION);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &help) {
         return app.exit(help);
+    } catch (const CLI::CallForVersion &version) {
+        return app.exit(version);
     } catch (const CLI::ParseError &error) {
         app.exit(error);
         return kUnusable;

@@ -1,6 +1,7 @@
 // kivos-run: runs a kivos image on the emulated kivos machine.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -50,8 +51,16 @@ void print_stats(uint64_t instructions, const kivos::emu::Trace &trace) {
     std::fprintf(stderr, "instructions: %llu\ntraps: %llu\n",
                  static_cast<unsigned long long>(instructions),
                  static_cast<unsigned long long>(trace.total()));
-    for (const auto &[name, count] : trace.counts())
-        std::fprintf(stderr, "  %s: %llu\n", name.c_str(), static_cast<unsigned long long>(count));
+    std::vector<const kivos::emu::SyscallInfo *> made;
+    for (const kivos::emu::SyscallInfo &call : kivos::emu::syscalls())
+        if (trace.calls_of(call) != 0) made.push_back(&call);
+    std::ranges::sort(made, {}, &kivos::emu::SyscallInfo::name);
+    for (const kivos::emu::SyscallInfo *call : made)
+        std::fprintf(stderr, "  %.*s: %llu\n", static_cast<int>(call->name.size()),
+                     call->name.data(), static_cast<unsigned long long>(trace.calls_of(*call)));
+    if (trace.unknown_calls() != 0)
+        std::fprintf(stderr, "  unknown calls: %llu\n",
+                     static_cast<unsigned long long>(trace.unknown_calls()));
 }
 
 int run(const Settings &settings) {
@@ -111,10 +120,13 @@ int main(int argc, char **argv) {
     app.add_option("--limit", settings.limit, "Stop the guest after N instructions");
     app.add_flag("--real-sleep", settings.real_sleep,
                  "Let usleep wait for real instead of on a virtual clock");
+    app.set_version_flag("--version", "kivos-run " KIVOS_VERSION);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &help) {
         return app.exit(help);
+    } catch (const CLI::CallForVersion &version) {
+        return app.exit(version);
     } catch (const CLI::ParseError &error) {
         app.exit(error);
         return kCannotRun;

@@ -2,6 +2,11 @@
 #include <errno.h>
 #include <string.h>
 
+// Every error of the kernel has its usual name here, with the kernel's number.
+#define KIVOS_CHECK_NAME(name, text) static_assert(name == KIVOS_##name, #name);
+KIVOS_ERRORS(KIVOS_CHECK_NAME)
+#undef KIVOS_CHECK_NAME
+
 // Only the heap writes it, with ENOMEM; nothing clears it.
 int errno;
 
@@ -9,13 +14,12 @@ extern "C" char *strerror(int code) {
     switch (code) {
         case 0:
             return const_cast<char *>("ok");
-        case ENOENT:
-            return const_cast<char *>("no such file");
-        case EINVAL:
-            return const_cast<char *>("invalid argument");
-        case ENOSYS:
-            return const_cast<char *>("not implemented");
+#define KIVOS_ERROR_CASE(name, text) \
+    case KIVOS_##name:               \
+        return const_cast<char *>(text);
+            KIVOS_ERRORS(KIVOS_ERROR_CASE)
+#undef KIVOS_ERROR_CASE
         default:
-            return const_cast<char *>("error");
+            return const_cast<char *>(KIVOS_ERROR_TEXT);
     }
 }

@@ -2,7 +2,7 @@
 #ifndef KIVOS_LIBC_SYSCALL_H
 #define KIVOS_LIBC_SYSCALL_H
 
-#include <kivos/syscalls.h>
+#include <kivos/abi.h>
 #include <stddef.h>
 
 namespace kivos {
@@ -64,6 +64,13 @@ inline int trap(kivos_syscall number, A a, B b, C c) {
                  : "a"(number), "b"(as_word(a)), "c"(as_word(b)), "d"(as_word(c))
                  : "memory");
     return result;
+}
+
+// The write call as its wrapper makes it: a null buffer fails without a trap, the count is
+// clamped. Inline, so the stream writer's loop costs no call.
+inline int write_call(int fd, const void *buf, size_t count) {
+    if (buf == nullptr) return -1;
+    return trap(KIVOS_SYS_write, fd, buf, clamp_count(count));
 }
 
 }  // namespace kivos

@@ -9,8 +9,7 @@ using kivos::trap;
 extern "C" {
 
 ssize_t write(int fd, const void *buf, size_t count) {
-    if (buf == nullptr) return -1;
-    return trap(KIVOS_SYS_write, fd, buf, clamp_count(count));
+    return kivos::write_call(fd, buf, count);
 }
 
 ssize_t read(int fd, void *buf, size_t count) {
@@ -143,10 +142,14 @@ int spawn(const char *path, char *const argv[], int argc) {
 int spawn_ex(const char *path, char *const argv[], int argc, int a, int b, int c, int flag) {
     if (path == nullptr || argc < 0) return -1;
     // The kernel reads the block during the call only, so it lives on our stack.
-    const kivos::word block[7] = {
-        kivos::as_word(path), kivos::as_word(argv), kivos::as_word(argc),  kivos::as_word(a),
-        kivos::as_word(b),    kivos::as_word(c),    flag != 0 ? 1ul : 0ul,
-    };
+    kivos::word block[KIVOS_SPAWN_WORDS];
+    block[KIVOS_SPAWN_PATH] = kivos::as_word(path);
+    block[KIVOS_SPAWN_ARGV] = kivos::as_word(argv);
+    block[KIVOS_SPAWN_ARGC] = kivos::as_word(argc);
+    block[KIVOS_SPAWN_ARG_A] = kivos::as_word(a);
+    block[KIVOS_SPAWN_ARG_B] = kivos::as_word(b);
+    block[KIVOS_SPAWN_ARG_C] = kivos::as_word(c);
+    block[KIVOS_SPAWN_FLAG] = flag != 0 ? 1 : 0;
     return trap(KIVOS_SYS_spawn_ex, block, argc, flag);
 }
 
@@ -170,7 +173,7 @@ int kivfs_stream_end(int handle) {
 
 int access(const char *path, int) {
     if (path == nullptr) return -1;
-    int fd = trap(KIVOS_SYS_open, path, 0, 0);
+    int fd = trap(KIVOS_SYS_open, path, KIVOS_O_RDONLY, 0);
     if (fd < 0) return -1;
     trap(KIVOS_SYS_close, fd);
     return 0;

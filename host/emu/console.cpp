@@ -3,9 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 
 #include "emu/errors.h"
+#include "emu/host_io.h"
 
 namespace kivos::emu {
 
@@ -19,14 +19,8 @@ int32_t ConsoleOutput::write(std::string_view bytes) {
         captured_->append(bytes);
         return static_cast<int32_t>(bytes.size());
     }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return -errno;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<int32_t>(done);
+    if (const int32_t error = write_host(STDOUT_FILENO, bytes); error != 0) return error;
+    return static_cast<int32_t>(bytes.size());
 }
 
 void ConsoleInput::provide(std::string bytes) {
@@ -41,19 +35,16 @@ int32_t ConsoleInput::read(uint32_t limit, std::string &out) {
         position_ += n;
         return static_cast<int32_t>(n);
     }
-    out.resize(limit);
-    ssize_t n;
-    do {
-        n = ::read(STDIN_FILENO, out.data(), limit);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return -errno;
-    out.resize(static_cast<size_t>(n));
-    return static_cast<int32_t>(n);
+    return read_host(STDIN_FILENO, limit, out);
 }
 
 int32_t ConsoleInput::next_byte() {
+    if (provided_) {
+        if (position_ == provided_->size()) return -1;
+        return static_cast<uint8_t>((*provided_)[position_++]);
+    }
     std::string byte;
-    if (read(1, byte) != 1) return -1;
+    if (read_host(STDIN_FILENO, 1, byte) != 1) return -1;
     return static_cast<uint8_t>(byte[0]);
 }
 

@@ -1,19 +1,18 @@
 #include "emu/descriptors.h"
 
-#include <cerrno>
+#include <kivos/abi.h>
 
 namespace kivos::emu {
 namespace {
 
-constexpr int32_t kFirstFile = 3;
 constexpr int32_t kMostOpen = 256;
 
 }  // namespace
 
 int32_t DescriptorTable::add(OwnedFd file) {
-    int32_t fd = kFirstFile;
+    int32_t fd = KIVOS_FIRST_FILE_FD;
     while (files_.contains(fd)) ++fd;
-    if (fd >= kFirstFile + kMostOpen) return -EMFILE;
+    if (fd >= KIVOS_FIRST_FILE_FD + kMostOpen) return -KIVOS_EMFILE;
     files_.emplace(fd, std::move(file));
     return fd;
 }
@@ -24,7 +23,7 @@ int DescriptorTable::host_fd(int32_t fd) const {
 }
 
 int32_t DescriptorTable::remove(int32_t fd) {
-    return files_.erase(fd) == 1 ? 0 : -EBADF;
+    return files_.erase(fd) == 1 ? 0 : -KIVOS_EBADF;
 }
 
 }  // namespace kivos::emu

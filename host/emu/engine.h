@@ -1,9 +1,12 @@
-// Ownership of one unicorn engine. Each engine reserves a large block of
-// address space for translated code, so it is closed as soon as its owner goes.
+// Ownership of one unicorn engine and of the host memory behind the guest's
+// physical memory. Each engine reserves a large block of address space for
+// translated code, and the guest's memory 4 GiB more (committed only where
+// made usable), so both go as soon as their owner.
 #pragma once
 
 #include <unicorn/unicorn.h>
 
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -11,17 +14,47 @@ namespace kivos::emu {
 
 class Engine {
   public:
+    // The 32-bit guest's whole physical address space.
+    static constexpr uint64_t kMemorySize = uint64_t{1} << 32;
+
     Engine();  // a 32-bit x86 engine; throws MachineError
     uc_engine *get() const { return engine_.get(); }
+    // Guest physical address 0; no byte of it is usable until provided.
+    uint8_t *memory() const { return memory_.get(); }
+    // Makes the host memory behind guest physical [address, address + size)
+    // usable, zero-filled, and returns it. Throws MachineError.
+    uint8_t *provide(uint64_t address, uint64_t size) const;
 
   private:
+    struct Unmap {
+        void operator()(uint8_t *memory) const;
+    };
     struct Close {
         void operator()(uc_engine *engine) const { uc_close(engine); }
     };
+    std::unique_ptr<uint8_t, Unmap> memory_;  // outlives the engine that uses it
     std::unique_ptr<uc_engine, Close> engine_;
+};
+
+// A saved state of an engine's CPU.
+class CpuState {
+  public:
+    explicit CpuState(uc_engine *engine);  // saves the state now; throws MachineError
+    void restore() const;
+
+  private:
+    struct Free {
+        void operator()(uc_context *context) const { uc_context_free(context); }
+    };
+    uc_engine *engine_;
+    std::unique_ptr<uc_context, Free> context_;
 };
 
 // Throws MachineError naming `what` when unicorn reports an error.
 void check(uc_err error, std::string_view what);
+
+// Drops the code translated from guest addresses `first` to `last`: translated
+// code keeps the hooks that existed when it was translated.
+void drop_translations(uc_engine *engine, uint32_t first, uint32_t last);
 
 }  // namespace kivos::emu

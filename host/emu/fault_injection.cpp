@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "emu/syscall_table.h"
+
 namespace kivos::emu {
 
 void FaultInjection::fail_nth(uint32_t number, uint64_t nth, int32_t result) {
@@ -24,6 +26,10 @@ uint32_t FaultInjection::read_limit(uint32_t count) const {
 }
 
 std::optional<int32_t> FaultInjection::on_call(uint32_t number) {
+    // However many numbers the guest tries, only kivos calls and those a rule names are counted.
+    const bool named =
+        std::ranges::any_of(rules_, [number](const Rule &rule) { return rule.number == number; });
+    if (!named && find_syscall(number) == nullptr) return std::nullopt;
     const uint64_t nth = ++calls_[number];
     for (const Rule &rule : rules_)
         if (rule.number == number && rule.nth == nth) return rule.result;

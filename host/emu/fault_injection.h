@@ -14,7 +14,8 @@ class FaultInjection {
     // Each read or write completes at most `bytes` (at least 1 is sensible).
     void cap_write(uint32_t bytes) { write_cap_ = bytes; }
     void cap_read(uint32_t bytes) { read_cap_ = bytes; }
-    // The nth call (1-based, counted over the whole run) of call `number`
+    // The nth call (1-based, counted over the whole run; for a number that is
+    // no kivos call, from the first rule that names it) of call `number`
     // answers `result` instead of running.
     void fail_nth(uint32_t number, uint64_t nth, int32_t result);
     void clear();

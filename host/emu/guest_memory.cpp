@@ -1,61 +1,36 @@
 #include "emu/guest_memory.h"
 
-#include <cerrno>
+#include <kivos/abi.h>
+
 #include <cstring>
 
 #include "emu/layout.h"
 
 namespace kivos::emu {
-namespace {
-
-// unicorn hands out the region list as one allocation of its own.
-class Regions {
-  public:
-    explicit Regions(uc_engine *engine) {
-        if (uc_mem_regions(engine, &list_, &count_) != UC_ERR_OK) count_ = 0;
-    }
-    ~Regions() { uc_free(list_); }
-    Regions(const Regions &) = delete;
-    Regions &operator=(const Regions &) = delete;
-
-    // The region holding `address`, or nullptr.
-    const uc_mem_region *find(uint64_t address) const {
-        for (uint32_t i = 0; i < count_; ++i)
-            if (list_[i].begin <= address && address <= list_[i].end) return &list_[i];
-        return nullptr;
-    }
-
-  private:
-    uc_mem_region *list_ = nullptr;
-    uint32_t count_ = 0;
-};
-
-}  // namespace
 
 bool GuestMemory::accessible(uint32_t address, uint32_t size, uint32_t permission) const {
     const uint64_t end = uint64_t{address} + size;
     if (end > uint64_t{1} << 32) return false;
-    const Regions regions(engine_);
-    for (uint64_t at = address; at < end;) {
-        const uc_mem_region *region = regions.find(at);
-        if (region == nullptr || (region->perms & permission) != permission) return false;
-        at = region->end + 1;
-    }
+    for (uint64_t at = address; at < end;
+         at = layout::page_down(static_cast<uint32_t>(at)) + uint64_t{layout::kPageSize})
+        if ((space_.permissions(static_cast<uint32_t>(at)) & permission) != permission)
+            return false;
     return true;
 }
 
 int32_t GuestMemory::read(uint32_t address, uint32_t size, std::string &out) const {
-    if (!accessible(address, size, UC_PROT_READ)) return -EFAULT;
+    if (!accessible(address, size, UC_PROT_READ)) return -KIVOS_EFAULT;
     out.resize(size);
-    if (size != 0 && uc_mem_read(engine_, address, out.data(), size) != UC_ERR_OK) return -EFAULT;
+    if (size != 0 && uc_mem_read(engine_, address, out.data(), size) != UC_ERR_OK)
+        return -KIVOS_EFAULT;
     return 0;
 }
 
 int32_t GuestMemory::write(uint32_t address, std::string_view bytes) const {
     const auto size = static_cast<uint32_t>(bytes.size());
-    if (bytes.size() != size || !accessible(address, size, UC_PROT_WRITE)) return -EFAULT;
+    if (bytes.size() != size || !accessible(address, size, UC_PROT_WRITE)) return -KIVOS_EFAULT;
     if (size != 0 && uc_mem_write(engine_, address, bytes.data(), size) != UC_ERR_OK)
-        return -EFAULT;
+        return -KIVOS_EFAULT;
     return 0;
 }
 
@@ -69,13 +44,13 @@ int32_t GuestMemory::read_string(uint32_t address, uint32_t limit, std::string &
         std::string chunk;
         if (at >= uint64_t{1} << 32 ||
             read(static_cast<uint32_t>(at), static_cast<uint32_t>(page_end - at), chunk) != 0)
-            return -EFAULT;
+            return -KIVOS_EFAULT;
         const size_t nul = chunk.find('\0');
         out.append(chunk, 0, nul);
-        if (nul != std::string::npos) return out.size() <= limit ? 0 : -ENAMETOOLONG;
+        if (nul != std::string::npos) return out.size() <= limit ? 0 : -KIVOS_ENAMETOOLONG;
         at = page_end;
     }
-    return -ENAMETOOLONG;
+    return -KIVOS_ENAMETOOLONG;
 }
 
 }  // namespace kivos::emu

@@ -9,17 +9,19 @@
 #include <string>
 #include <string_view>
 
+#include "emu/address_space.h"
+
 namespace kivos::emu {
 
 class GuestMemory {
   public:
-    explicit GuestMemory(uc_engine *engine) : engine_(engine) {}
+    GuestMemory(uc_engine *engine, const AddressSpace &space) : engine_(engine), space_(space) {}
 
-    // Each returns 0 or a negative error number (-14 for a bad address).
+    // Each returns 0 or a negated kivos error number (EFAULT for a bad address).
     int32_t read(uint32_t address, uint32_t size, std::string &out) const;
     int32_t write(uint32_t address, std::string_view bytes) const;
     // A NUL-terminated string of at most `limit` bytes before its NUL;
-    // a longer one is -36 (name too long).
+    // a longer one is ENAMETOOLONG.
     int32_t read_string(uint32_t address, uint32_t limit, std::string &out) const;
 
     // True when all of [address, address + size) is mapped with `permission`
@@ -28,6 +30,7 @@ class GuestMemory {
 
   private:
     uc_engine *engine_;
+    const AddressSpace &space_;
 };
 
 }  // namespace kivos::emu

@@ -1,8 +1,7 @@
 #include "emu/kernel.h"
 
-#include <kivos/syscalls.h>
+#include <kivos/abi.h>
 
-#include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -18,23 +17,16 @@ constexpr std::string_view kUnknownArguments = "xxxxxx";
 
 }  // namespace
 
-// The calls this kernel carries out; every other listed call answers -38.
-const std::array<Kernel::HandlerEntry, 14> Kernel::kHandlers = {{
-    {KIVOS_SYS_write, &Kernel::sys_write},
-    {KIVOS_SYS__exit, &Kernel::sys_exit},
-    {KIVOS_SYS_read, &Kernel::sys_read},
-    {KIVOS_SYS_open, &Kernel::sys_open},
-    {KIVOS_SYS_close, &Kernel::sys_close},
-    {KIVOS_SYS_getkey, &Kernel::sys_getkey},
-    {KIVOS_SYS_writefile, &Kernel::sys_writefile},
-    {KIVOS_SYS_usleep, &Kernel::sys_usleep},
-    {KIVOS_SYS_mkdir, &Kernel::sys_mkdir},
-    {KIVOS_SYS_unlink, &Kernel::sys_unlink},
-    {KIVOS_SYS_rmdir, &Kernel::sys_rmdir},
-    {KIVOS_SYS_getcwd, &Kernel::sys_getcwd},
-    {KIVOS_SYS_chdir, &Kernel::sys_chdir},
-    {KIVOS_SYS_lseek, &Kernel::sys_lseek},
-}};
+// The calls this kernel carries out; every other call answers ENOSYS.
+const Kernel::HandlerEntry Kernel::kHandlers[] = {
+    {KIVOS_SYS_write, &Kernel::sys_write},         {KIVOS_SYS__exit, &Kernel::sys_exit},
+    {KIVOS_SYS_read, &Kernel::sys_read},           {KIVOS_SYS_open, &Kernel::sys_open},
+    {KIVOS_SYS_close, &Kernel::sys_close},         {KIVOS_SYS_getkey, &Kernel::sys_getkey},
+    {KIVOS_SYS_writefile, &Kernel::sys_writefile}, {KIVOS_SYS_usleep, &Kernel::sys_usleep},
+    {KIVOS_SYS_mkdir, &Kernel::sys_mkdir},         {KIVOS_SYS_unlink, &Kernel::sys_unlink},
+    {KIVOS_SYS_rmdir, &Kernel::sys_rmdir},         {KIVOS_SYS_getcwd, &Kernel::sys_getcwd},
+    {KIVOS_SYS_chdir, &Kernel::sys_chdir},         {KIVOS_SYS_lseek, &Kernel::sys_lseek},
+};
 
 Kernel::Kernel(KernelOptions options) : options_(std::move(options)), sandbox_(options_.root) {}
 
@@ -42,21 +34,26 @@ TrapOutcome Kernel::trap(const TrapFrame &frame, const GuestMemory &memory) {
     exit_status_.reset();
     const std::optional<int32_t> injected = faults_.on_call(frame.number);
     const int32_t result = injected ? *injected : dispatch(frame, memory);
+    const SyscallInfo *call = find_syscall(frame.number);
+    trace_.count(call);
+    if (trace_.wants_records()) record(frame, call, result, memory);
+    return {result, exit_status_};
+}
 
-    const SyscallInfo *info = find_syscall(frame.number);
+void Kernel::record(const TrapFrame &frame, const SyscallInfo *call, int32_t result,
+                    const GuestMemory &memory) {
     const std::string name =
-        info ? std::string(info->name) : "syscall_" + std::to_string(frame.number);
+        call ? std::string(call->name) : "syscall_" + std::to_string(frame.number);
     const bool returned = !exit_status_;
-    std::string line = format_trap(name, info ? info->arguments : kUnknownArguments, frame.args,
+    std::string line = format_trap(name, call ? call->arguments : kUnknownArguments, frame.args,
                                    returned ? std::optional(result) : std::nullopt, memory);
     trace_.add({frame.number, name, frame.args, result, returned, std::move(line)});
-    return {result, exit_status_};
 }
 
 int32_t Kernel::dispatch(const TrapFrame &frame, const GuestMemory &memory) {
     for (const HandlerEntry &entry : kHandlers)
         if (entry.number == frame.number) return (this->*entry.handler)(frame, memory);
-    return -ENOSYS;
+    return -KIVOS_ENOSYS;
 }
 
 int32_t Kernel::sys_exit(const TrapFrame &frame, const GuestMemory &) {

@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 #include "emu/console.h"
 #include "emu/descriptors.h"
 #include "emu/fault_injection.h"
 #include "emu/guest_memory.h"
 #include "emu/sandbox.h"
+#include "emu/syscall_table.h"
 #include "emu/trace.h"
 
 namespace kivos::emu {
@@ -48,7 +50,15 @@ class Kernel {
     using Handler = int32_t (Kernel::*)(const TrapFrame &, const GuestMemory &);
 
   private:
+    // A path names at most this many bytes before its NUL.
+    static constexpr uint32_t kLongestPath = 4095;
+    // A path of the guest, or the error its reading gave.
+    static int32_t read_path(const GuestMemory &memory, uint32_t address, std::string &path);
+
     int32_t dispatch(const TrapFrame &frame, const GuestMemory &memory);
+    // The trap's name and line for the trace.
+    void record(const TrapFrame &frame, const SyscallInfo *call, int32_t result,
+                const GuestMemory &memory);
 
     // Process and console calls (kernel.cpp).
     int32_t sys_exit(const TrapFrame &frame, const GuestMemory &memory);
@@ -72,7 +82,8 @@ class Kernel {
         uint32_t number;
         Handler handler;
     };
-    static const std::array<HandlerEntry, 14> kHandlers;
+    // Its size is that of its definition.
+    static const HandlerEntry kHandlers[];
 
     KernelOptions options_;
     ConsoleOutput console_;

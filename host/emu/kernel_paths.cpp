@@ -1,19 +1,15 @@
 // Calls that name files and folders; every path stays inside the sandbox.
-#include <cerrno>
-#include <climits>
+#include <kivos/abi.h>
+
 #include <string>
 
 #include "emu/kernel.h"
 
 namespace kivos::emu {
-namespace {
 
-// A path of the guest, or the error its reading gave.
-int32_t read_path(const GuestMemory &memory, uint32_t address, std::string &path) {
-    return memory.read_string(address, PATH_MAX - 1, path);
+int32_t Kernel::read_path(const GuestMemory &memory, uint32_t address, std::string &path) {
+    return memory.read_string(address, kLongestPath, path);
 }
-
-}  // namespace
 
 int32_t Kernel::sys_writefile(const TrapFrame &frame, const GuestMemory &memory) {
     std::string path;
@@ -25,15 +21,15 @@ int32_t Kernel::sys_writefile(const TrapFrame &frame, const GuestMemory &memory)
     return static_cast<int32_t>(bytes.size());
 }
 
-// Stores the folder NUL-terminated and answers its length with the NUL.
+// Stores the folder NUL-terminated and answers the buffer's address.
 int32_t Kernel::sys_getcwd(const TrapFrame &frame, const GuestMemory &memory) {
     const std::string &cwd = sandbox_.cwd();
     const uint32_t size = static_cast<uint32_t>(cwd.size()) + 1;
-    if (frame.args[1] < size) return -ERANGE;
+    if (frame.args[1] < size) return -KIVOS_ERANGE;
     if (const int32_t error = memory.write(frame.args[0], std::string_view(cwd.c_str(), size));
         error != 0)
         return error;
-    // The buffer's address: what a C caller of getcwd expects back.
+    // What a C caller of getcwd expects back.
     return static_cast<int32_t>(frame.args[0]);
 }
 

@@ -17,6 +17,9 @@ inline constexpr uint32_t kStackBottom = kStackTop - kStackSize;
 // One read-and-execute page below the stack: the return address of calls made
 // from the host, and a guard that stops a runaway stack with a fault.
 inline constexpr uint32_t kReturnStub = kStackBottom - kPageSize;
+// Inside the stub rather than at its start: unicorn 2.0.1 touches the page
+// below the address a run stops at when that address starts a page.
+inline constexpr uint32_t kReturnAddress = kReturnStub + 16;
 
 // Images must stay below everything the machine places itself.
 inline constexpr uint32_t kReservedBottom = kReturnStub;

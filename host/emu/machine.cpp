@@ -3,10 +3,12 @@
 #include <kivos/syscalls.h>
 
 #include <cstring>
+#include <limits>
 #include <map>
 
 #include "emu/errors.h"
 #include "emu/fault_report.h"
+#include "emu/faulting_access.h"
 #include "emu/layout.h"
 
 namespace kivos::emu {
@@ -19,6 +21,7 @@ constexpr uint16_t kFpuAllEmpty = 0xFFFF;
 // Interrupts enabled and the always-one bit; direction flag clear.
 constexpr uint32_t kInitialEflags = 0x202;
 constexpr uint8_t kHlt = 0xF4;
+constexpr uint32_t kPageFault = 14;
 constexpr uint8_t kRdtsc[] = {0x0F, 0x31};
 
 constexpr uint32_t align_down(uint32_t value, uint32_t alignment) {
@@ -39,14 +42,31 @@ std::string words(const std::vector<uint32_t> &values) {
     return bytes;
 }
 
-Machine &machine_of(void *self) {
-    return *static_cast<Machine *>(self);
-}
-
 }  // namespace
 
+// The engine calls back through C, which no exception may cross: one that
+// the work throws stops the engine, and run() throws it again.
+template <typename Work>
+void Machine::guarded(void *self, Work work) noexcept {
+    Machine &machine = *static_cast<Machine *>(self);
+    try {
+        work(machine);
+    } catch (...) {
+        machine.host_error_ = std::current_exception();
+        uc_emu_stop(machine.engine_.get());
+    }
+}
+
 Machine::Machine(const ElfImage &image, Kernel &kernel, MachineOptions options)
-    : memory_(engine_.get()), kernel_(kernel), options_(options), entry_(image.entry()) {
+    : address_space_(engine_),
+      reset_state_(engine_.get()),
+      memory_(engine_.get(), address_space_),
+      kernel_(kernel),
+      options_(options),
+      entry_(image.entry()),
+      block_lengths_(engine_.get()),
+      count_ceiling_(options.instruction_limit != 0 ? options.instruction_limit
+                                                    : std::numeric_limits<uint64_t>::max()) {
     load(image);
     map(layout::kStackBottom, layout::kStackSize, UC_PROT_READ | UC_PROT_WRITE);
     map(layout::kReturnStub, layout::kPageSize, UC_PROT_READ | UC_PROT_EXEC);
@@ -59,7 +79,7 @@ Machine::Machine(const ElfImage &image, Kernel &kernel, MachineOptions options)
 }
 
 void Machine::map(uint32_t address, uint32_t size, uint32_t perms) {
-    check(uc_mem_map(engine_.get(), address, size, perms), "mapping guest memory");
+    address_space_.map(address, size, perms);
 }
 
 // Pages shared by two segments get the permissions of both: the engine
@@ -99,18 +119,16 @@ void Machine::install_hooks() {
     check(uc_hook_add(engine_.get(), &hook, UC_HOOK_MEM_INVALID,
                       reinterpret_cast<void *>(&on_invalid_memory), this, 1, 0),
           "hooking bad accesses");
-    // A memory hook of any range makes the engine keep eip exact at every
-    // access; without one, a fault reports the start of its translated block.
-    // Page 0 is never mapped, so this one never fires.
-    check(uc_hook_add(engine_.get(), &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
-                      reinterpret_cast<void *>(&on_exact_eip), this, 0, 0),
-          "hooking page 0");
-    // Code hooks added after the first run are ignored until the translation
-    // cache is flushed, so counting is decided here, once.
-    if (options_.count_instructions || options_.instruction_limit != 0)
+    // Hooks added after the first run are ignored until the translation cache
+    // is flushed, so counting is decided here, once.
+    if (options_.count_each_instruction)
         check(uc_hook_add(engine_.get(), &hook, UC_HOOK_CODE,
                           reinterpret_cast<void *>(&on_instruction), this, 1, 0),
               "hooking instructions");
+    else if (options_.count_instructions || options_.instruction_limit != 0)
+        check(uc_hook_add(engine_.get(), &hook, UC_HOOK_BLOCK, reinterpret_cast<void *>(&on_block),
+                          this, 1, 0),
+              "hooking blocks");
 }
 
 // unicorn 2.0 cannot hook rdtsc itself, so every 0F 31 in executable bytes
@@ -159,6 +177,7 @@ long double Machine::st0() const {
 }
 
 void Machine::reset_cpu(uint32_t esp) {
+    reset_state_.restore();
     for (const int reg : {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX,
                           UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EBP})
         write_register(reg, 0);
@@ -204,35 +223,87 @@ RunResult Machine::call(uint32_t address, const std::vector<uint32_t> &args) {
     const uint32_t base =
         align_down(layout::kStackTop - layout::kPageSize - static_cast<uint32_t>(bytes.size()), 16);
     const uint32_t esp = base - 4;
-    const std::string return_address = words({layout::kReturnStub});
+    const std::string return_address = words({layout::kReturnAddress});
     check(uc_mem_write(engine_.get(), base, bytes.data(), bytes.size()), "placing call arguments");
     check(uc_mem_write(engine_.get(), esp, return_address.data(), 4), "placing the return address");
     reset_cpu(esp);
-    return run(address, layout::kReturnStub);
+    return run(address, layout::kReturnAddress);
 }
 
 RunResult Machine::run(uint32_t start, uint64_t until) {
     stop_.reset();
     host_error_ = nullptr;
+    fault_eip_.reset();
+    page_fault_.reset();
     instructions_ = 0;
-    const uc_err error = uc_emu_start(engine_.get(), start, until, 0, 0);
+    block_start_ = 0;
+    near_limit_ = false;
+    uc_err error = uc_emu_start(engine_.get(), start, until, 0, 0);
+    if (near_limit_ && !host_error_) error = step_to_limit(until);
+    if (page_fault_ && !host_error_) stop_ = report_page_fault();
     if (host_error_) std::rethrow_exception(host_error_);
-    if (stop_) return *stop_;
-    return classify_stop(error, until);
+    RunResult result = stop_ ? *stop_ : classify_stop(error, until);
+    if (fault_eip_ && block_start_ != 0) count_to_fault();
+    return result;
+}
+
+// The limit falls inside the block the run stopped before, so that block alone
+// is translated again with a hook on each of its instructions, and once more
+// without when the run ends there.
+uc_err Machine::step_to_limit(uint64_t until) {
+    const uint32_t block = read_register(UC_X86_REG_EIP);
+    const uint32_t last = block + near_limit_block_size_ - 1;
+    uc_hook hook;
+    check(uc_hook_add(engine_.get(), &hook, UC_HOOK_CODE, reinterpret_cast<void *>(&on_instruction),
+                      this, block, last),
+          "hooking instructions");
+    drop_translations(engine_.get(), block, last);
+    block_start_ = 0;
+    const uc_err error = uc_emu_start(engine_.get(), block, until, 0, 0);
+    check(uc_hook_del(engine_.get(), hook), "unhooking instructions");
+    drop_translations(engine_.get(), block, last);
+    return error;
+}
+
+// The block's hook counted all of the block; what follows the faulting
+// instruction never ran.
+void Machine::count_to_fault() {
+    const uint32_t counted = block_lengths_.at(block_start_);
+    const uint32_t ran = block_lengths_.before(block_start_, *fault_eip_) + 1;
+    if (ran < counted) instructions_ -= counted - ran;
+}
+
+// A page that is present faults only on a write. Otherwise the access is found
+// by running the instruction again, which must neither count nor stop early.
+RunResult Machine::report_page_fault() {
+    const auto [eip, address] = *page_fault_;
+    uc_mem_type type = UC_MEM_WRITE_PROT;
+    if (address_space_.permissions(address) == 0) {
+        const uint64_t counted = instructions_;
+        const uint32_t block = block_start_;
+        replaying_ = true;
+        const uc_mem_type access = faulting_access(engine_.get(), eip, address);
+        replaying_ = false;
+        instructions_ = counted;
+        block_start_ = block;
+        type = access == UC_MEM_WRITE  ? UC_MEM_WRITE_UNMAPPED
+               : access == UC_MEM_READ ? UC_MEM_READ_UNMAPPED
+                                       : UC_MEM_FETCH_UNMAPPED;
+    }
+    return fault_at(fault_report::memory(type, address, eip), eip);
 }
 
 // The engine stopped without one of our hooks asking it to.
 RunResult Machine::classify_stop(uc_err error, uint64_t until) {
     const uint32_t eip = read_register(UC_X86_REG_EIP);
-    if (error == UC_ERR_INSN_INVALID)
-        return {RunResult::End::fault, 0, fault_report::invalid_instruction(eip)};
+    if (error == UC_ERR_INSN_INVALID) return fault_at(fault_report::invalid_instruction(eip), eip);
     if (error == UC_ERR_OK && until != 0 && eip == until) return {RunResult::End::returned, 0, {}};
     // unicorn ends the run quietly at hlt, leaving eip past it.
     uint8_t previous = 0;
     if (error == UC_ERR_OK && uc_mem_read(engine_.get(), eip - 1, &previous, 1) == UC_ERR_OK &&
         previous == kHlt)
-        return {RunResult::End::fault, 0, fault_report::halt(eip - 1)};
-    return {RunResult::End::fault, 0, fault_report::stopped(eip)};
+        return fault_at(fault_report::halt(eip - 1), eip - 1);
+    return fault_at(fault_report::stopped(eip), eip);
 }
 
 void Machine::stop_with(RunResult result) {
@@ -240,20 +311,29 @@ void Machine::stop_with(RunResult result) {
     uc_emu_stop(engine_.get());
 }
 
+RunResult Machine::fault_at(std::string message, uint32_t eip) {
+    fault_eip_ = eip;
+    return {RunResult::End::fault, 0, std::move(message)};
+}
+
 void Machine::on_interrupt(uc_engine *, uint32_t vector, void *self) {
-    Machine &machine = machine_of(self);
-    try {
-        if (vector == KIVOS_TRAP_VECTOR)
+    guarded(self, [vector](Machine &machine) {
+        // Met again, a page fault arrives as a double fault: the engine takes
+        // it for one raised while the first was being delivered.
+        if (machine.replaying_) return static_cast<void>(uc_emu_stop(machine.engine_.get()));
+        if (vector == KIVOS_TRAP_VECTOR) {
             machine.handle_trap();
-        else
+        } else if (vector == kPageFault) {
+            // eip is exact here; the report waits for the run to end.
+            machine.page_fault_ = {machine.read_register(UC_X86_REG_EIP),
+                                   machine.read_register(UC_X86_REG_CR2)};
+            uc_emu_stop(machine.engine_.get());
+        } else {
             // Left alone, an exception would escalate into a double fault.
-            machine.stop_with(
-                {RunResult::End::fault, 0,
-                 fault_report::exception(vector, machine.read_register(UC_X86_REG_EIP))});
-    } catch (...) {
-        machine.host_error_ = std::current_exception();
-        uc_emu_stop(machine.engine_.get());
-    }
+            const uint32_t eip = machine.read_register(UC_X86_REG_EIP);
+            machine.stop_with(machine.fault_at(fault_report::exception(vector, eip), eip));
+        }
+    });
 }
 
 void Machine::handle_trap() {
@@ -268,41 +348,66 @@ void Machine::handle_trap() {
 
 bool Machine::on_invalid_memory(uc_engine *, uc_mem_type type, uint64_t address, int, int64_t,
                                 void *self) {
-    Machine &machine = machine_of(self);
-    try {
-        machine.stop_ = {
-            RunResult::End::fault, 0,
-            fault_report::memory(type, address, machine.read_register(UC_X86_REG_EIP))};
-    } catch (...) {
-        machine.host_error_ = std::current_exception();
-    }
-    return false;
+    bool backed = false;
+    guarded(self, [type, address, &backed](Machine &machine) {
+        // Once the page is backed, the page walk raises the fault at the exact instruction.
+        const bool unmapped = type == UC_MEM_READ_UNMAPPED || type == UC_MEM_WRITE_UNMAPPED ||
+                              type == UC_MEM_FETCH_UNMAPPED;
+        backed = unmapped && machine.address_space_.back(static_cast<uint32_t>(address));
+        if (backed) return;
+        const uint32_t eip = machine.read_register(UC_X86_REG_EIP);
+        machine.stop_ = machine.fault_at(fault_report::memory(type, address, eip), eip);
+    });
+    return backed;
+}
+
+// The hook runs at every block, so all but the common case is out of line.
+void Machine::on_block(uc_engine *, uint64_t address, uint32_t size, void *self) {
+    Machine &machine = *static_cast<Machine *>(self);
+    const auto block = static_cast<uint32_t>(address);
+    const uint64_t count = machine.instructions_ + machine.block_lengths_.known(block);
+    if (count == machine.instructions_ || count > machine.count_ceiling_) [[unlikely]]
+        return machine.count_block(block, size);
+    machine.block_start_ = block;
+    machine.instructions_ = count;
+}
+
+void Machine::count_block(uint32_t block, uint32_t size) {
+    if (replaying_) return;
+    guarded(this, [block, size](Machine &machine) {
+        const uint64_t count = machine.instructions_ + machine.block_lengths_.at(block);
+        if (count <= machine.count_ceiling_) {
+            machine.block_start_ = block;
+            machine.instructions_ = count;
+        } else if (!machine.near_limit_) {
+            // A stop requested in a block's hook keeps the block from running. When
+            // it runs again, an instruction at a time, its instructions count themselves.
+            machine.near_limit_ = true;
+            machine.near_limit_block_size_ = size;
+            uc_emu_stop(machine.engine_.get());
+        }
+    });
 }
 
 void Machine::on_instruction(uc_engine *, uint64_t, uint32_t, void *self) {
-    Machine &machine = machine_of(self);
-    const uint64_t limit = machine.options_.instruction_limit;
-    // A stop requested here keeps this instruction from running.
-    if (limit != 0 && machine.instructions_ == limit && !machine.stop_)
-        machine.stop_with({RunResult::End::limit, 0, fault_report::limit(limit)});
-    else
-        ++machine.instructions_;
+    guarded(self, [](Machine &machine) {
+        const uint64_t limit = machine.options_.instruction_limit;
+        // A stop requested here keeps this instruction from running.
+        if (limit != 0 && machine.instructions_ == limit && !machine.stop_)
+            machine.stop_with({RunResult::End::limit, 0, fault_report::limit(limit)});
+        else
+            ++machine.instructions_;
+    });
 }
 
 void Machine::on_rdtsc(uc_engine *, uint64_t address, uint32_t, void *self) {
-    Machine &machine = machine_of(self);
-    try {
+    guarded(self, [address](Machine &machine) {
         const uint64_t value = *machine.options_.pinned_tsc;
         machine.write_register(UC_X86_REG_EAX, static_cast<uint32_t>(value));
         machine.write_register(UC_X86_REG_EDX, static_cast<uint32_t>(value >> 32));
         machine.write_register(UC_X86_REG_EIP, static_cast<uint32_t>(address + sizeof kRdtsc));
         ++machine.tsc_reads_;
-    } catch (...) {
-        machine.host_error_ = std::current_exception();
-        uc_emu_stop(machine.engine_.get());
-    }
+    });
 }
-
-void Machine::on_exact_eip(uc_engine *, uc_mem_type, uint64_t, int, int64_t, void *) {}
 
 }  // namespace kivos::emu

@@ -6,33 +6,19 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <kivos/abi.h>
+
 #include <cerrno>
 
 #include "emu/errors.h"
+#include "emu/guest_error.h"
+#include "emu/host_io.h"
 
 namespace kivos::emu {
 namespace {
 
-constexpr uint32_t kAccessMode = 0x3;
-constexpr uint32_t kCreate = 0x40;
-constexpr uint32_t kTruncate = 0x200;
 constexpr mode_t kFileMode = 0644;
 constexpr mode_t kFolderMode = 0755;
-
-int32_t negative_errno() {
-    return -errno;
-}
-
-int32_t write_all(int fd, std::string_view bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return negative_errno();
-        done += static_cast<size_t>(n);
-    }
-    return 0;
-}
 
 // Where a descriptor really is on the host.
 std::string host_path_of(int fd) {
@@ -63,35 +49,36 @@ Opened Sandbox::resolve(const std::string &path, uint64_t flags, uint64_t mode) 
     how.mode = mode;
     how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
     const long fd = ::syscall(SYS_openat2, root_.get(), path.c_str(), &how, sizeof how);
-    if (fd < 0) return {OwnedFd(), negative_errno()};
+    if (fd < 0) return {OwnedFd(), guest_error(errno)};
     return {OwnedFd(static_cast<int>(fd)), 0};
 }
 
 Sandbox::Parent Sandbox::parent_of(std::string_view path) const {
-    if (path.empty()) return {{OwnedFd(), -ENOENT}, {}};
+    if (path.empty()) return {{OwnedFd(), -KIVOS_ENOENT}, {}};
     std::string full = absolute(path);
     while (full.size() > 1 && full.back() == '/') full.pop_back();
     const size_t slash = full.rfind('/');
     std::string leaf = full.substr(slash + 1);
-    if (leaf.empty() || leaf == "." || leaf == "..") return {{OwnedFd(), -EINVAL}, {}};
+    if (leaf.empty() || leaf == "." || leaf == "..") return {{OwnedFd(), -KIVOS_EINVAL}, {}};
     const std::string folder = slash == 0 ? "/" : full.substr(0, slash);
     return {resolve(folder, O_PATH | O_DIRECTORY, 0), std::move(leaf)};
 }
 
 Opened Sandbox::open_file(std::string_view path, uint32_t flags) const {
-    if ((flags & ~(kAccessMode | kCreate | kTruncate)) != 0 || (flags & kAccessMode) == kAccessMode)
-        return {OwnedFd(), -EINVAL};
-    if (path.empty()) return {OwnedFd(), -ENOENT};
+    if ((flags & ~(KIVOS_O_ACCMODE | KIVOS_O_CREAT | KIVOS_O_TRUNC)) != 0 ||
+        (flags & KIVOS_O_ACCMODE) == KIVOS_O_ACCMODE)
+        return {OwnedFd(), -KIVOS_EINVAL};
+    if (path.empty()) return {OwnedFd(), -KIVOS_ENOENT};
     // Creating or truncating needs write access on the host; the guest still only reads.
-    const bool changes = (flags & (kCreate | kTruncate)) != 0;
+    const bool changes = (flags & (KIVOS_O_CREAT | KIVOS_O_TRUNC)) != 0;
     uint64_t host_flags = changes ? O_RDWR : O_RDONLY;
-    if (flags & kCreate) host_flags |= O_CREAT;
-    if (flags & kTruncate) host_flags |= O_TRUNC;
-    Opened opened = resolve(absolute(path), host_flags, (flags & kCreate) ? kFileMode : 0);
+    if (flags & KIVOS_O_CREAT) host_flags |= O_CREAT;
+    if (flags & KIVOS_O_TRUNC) host_flags |= O_TRUNC;
+    Opened opened = resolve(absolute(path), host_flags, (flags & KIVOS_O_CREAT) ? kFileMode : 0);
     if (opened.error != 0) return opened;
     struct stat status {};
-    if (::fstat(opened.fd.get(), &status) != 0) return {OwnedFd(), negative_errno()};
-    if (S_ISDIR(status.st_mode)) return {OwnedFd(), -EISDIR};
+    if (::fstat(opened.fd.get(), &status) != 0) return {OwnedFd(), guest_error(errno)};
+    if (S_ISDIR(status.st_mode)) return {OwnedFd(), -KIVOS_EISDIR};
     return opened;
 }
 
@@ -100,13 +87,13 @@ int32_t Sandbox::make_directory(std::string_view path) const {
     if (parent.folder.error != 0) return parent.folder.error;
     return ::mkdirat(parent.folder.fd.get(), parent.leaf.c_str(), kFolderMode) == 0
                ? 0
-               : negative_errno();
+               : guest_error(errno);
 }
 
 int32_t Sandbox::remove_file(std::string_view path) const {
     const Parent parent = parent_of(path);
     if (parent.folder.error != 0) return parent.folder.error;
-    return ::unlinkat(parent.folder.fd.get(), parent.leaf.c_str(), 0) == 0 ? 0 : negative_errno();
+    return ::unlinkat(parent.folder.fd.get(), parent.leaf.c_str(), 0) == 0 ? 0 : guest_error(errno);
 }
 
 int32_t Sandbox::remove_directory(std::string_view path) const {
@@ -114,7 +101,7 @@ int32_t Sandbox::remove_directory(std::string_view path) const {
     if (parent.folder.error != 0) return parent.folder.error;
     return ::unlinkat(parent.folder.fd.get(), parent.leaf.c_str(), AT_REMOVEDIR) == 0
                ? 0
-               : negative_errno();
+               : guest_error(errno);
 }
 
 int32_t Sandbox::write_file(std::string_view path, std::string_view bytes) const {
@@ -122,19 +109,19 @@ int32_t Sandbox::write_file(std::string_view path, std::string_view bytes) const
     if (parent.folder.error != 0) return parent.folder.error;
     const OwnedFd file(::openat(parent.folder.fd.get(), parent.leaf.c_str(),
                                 O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, kFileMode));
-    if (file.get() < 0) return negative_errno();
-    return write_all(file.get(), bytes);
+    if (file.get() < 0) return guest_error(errno);
+    return write_host(file.get(), bytes);
 }
 
 int32_t Sandbox::change_directory(std::string_view path) {
-    if (path.empty()) return -ENOENT;
+    if (path.empty()) return -KIVOS_ENOENT;
     const Opened folder = resolve(absolute(path), O_PATH | O_DIRECTORY, 0);
     if (folder.error != 0) return folder.error;
     const std::string host = host_path_of(folder.fd.get());
     const bool inside = host.size() > host_root_.size() && host.starts_with(host_root_) &&
                         host[host_root_.size()] == '/';
     // Anything else was moved out of the root while we looked: as good as gone.
-    if (host != host_root_ && !inside) return -ENOENT;
+    if (host != host_root_ && !inside) return -KIVOS_ENOENT;
     cwd_ = inside ? host.substr(host_root_.size()) : std::string(1, '/');
     return 0;
 }

@@ -12,7 +12,7 @@
 
 namespace kivos::emu {
 
-// A host descriptor, or a negative error number in `error`.
+// A host descriptor, or a negated kivos error number in `error`.
 struct Opened {
     OwnedFd fd;
     int32_t error = 0;
@@ -26,8 +26,8 @@ class Sandbox {
     // "/" at the root, "/sub/dir" below it.
     const std::string &cwd() const { return cwd_; }
 
-    // open: `flags` are kivos flags (O_CREAT 0x40, O_TRUNC 0x200; the access
-    // mode bits 0..1 are accepted, the file is opened for reading).
+    // open: `flags` are the kivos open flags; whatever the access mode, the
+    // file is opened for reading.
     Opened open_file(std::string_view path, uint32_t flags) const;
     int32_t make_directory(std::string_view path) const;
     int32_t remove_file(std::string_view path) const;

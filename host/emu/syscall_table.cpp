@@ -15,6 +15,10 @@ constexpr std::array kSyscalls = {
 
 }  // namespace
 
+std::span<const SyscallInfo> syscalls() {
+    return kSyscalls;
+}
+
 const SyscallInfo *find_syscall(uint32_t number) {
     for (const SyscallInfo &info : kSyscalls)
         if (info.number == number) return &info;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace kivos::emu {
@@ -14,6 +15,8 @@ struct SyscallInfo {
     std::string_view arguments;
 };
 
+// Every kivos call, in the order of the list.
+std::span<const SyscallInfo> syscalls();
 // nullptr for a number that is not a kivos call.
 const SyscallInfo *find_syscall(uint32_t number);
 

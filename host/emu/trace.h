@@ -1,12 +1,13 @@
-// The record of every trap a guest made, in order.
+// The record of every trap a guest made, in order, and how often each call was made.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
+
+#include "emu/syscall_table.h"
 
 namespace kivos::emu {
 
@@ -29,20 +30,28 @@ class Trace {
     void on_record(std::function<void(const TrapRecord &)> listener) {
         listener_ = std::move(listener);
     }
+    // Only a record that is kept or shown is worth its name and line.
+    bool wants_records() const { return keep_ || listener_; }
 
+    // Counts one trap of `call` (nullptr: a number that is no kivos call).
+    void count(const SyscallInfo *call);
     void add(TrapRecord record);
     void clear();
 
     const std::vector<TrapRecord> &records() const { return records_; }
     uint64_t total() const { return total_; }
-    const std::map<std::string, uint64_t> &counts() const { return counts_; }
+    uint64_t calls_of(const SyscallInfo &call) const;
+    // Traps whose number is no kivos call, all numbers together, so that a
+    // guest trying many cannot make the count grow.
+    uint64_t unknown_calls() const { return unknown_calls_; }
 
   private:
     bool keep_ = true;
     std::function<void(const TrapRecord &)> listener_;
     std::vector<TrapRecord> records_;
     uint64_t total_ = 0;
-    std::map<std::string, uint64_t> counts_;
+    std::vector<uint64_t> calls_ = std::vector<uint64_t>(syscalls().size());
+    uint64_t unknown_calls_ = 0;
 };
 
 }  // namespace kivos::emu

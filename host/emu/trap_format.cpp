@@ -1,5 +1,7 @@
 #include "emu/trap_format.h"
 
+#include <kivos/abi.h>
+
 #include <cstdio>
 
 namespace kivos::emu {
@@ -22,7 +24,7 @@ std::string address(uint32_t value) {
 std::string quoted(uint32_t at, const GuestMemory &memory) {
     std::string text;
     const int32_t error = memory.read_string(at, kStringLimit, text);
-    if (error == -14 || at == 0) return address(at);
+    if (error == -KIVOS_EFAULT || at == 0) return address(at);
     const bool cut = error != 0 || text.size() > kShownStringBytes;
     if (text.size() > kShownStringBytes) text.resize(kShownStringBytes);
 
@@ -71,9 +73,9 @@ std::string argument(char kind, uint32_t value, const GuestMemory &memory) {
     }
 }
 
-// A call whose answer is an address still fails with -4095 to -1, as every call does.
+// A call whose answer is an address still fails with a negated error number, as every call does.
 std::string result_text(char kind, int32_t result, const GuestMemory &memory) {
-    if (kind == 'p' && (result >= 0 || result < -4095)) {
+    if (kind == 'p' && (result >= 0 || result < -KIVOS_LAST_ERROR)) {
         return argument(kind, static_cast<uint32_t>(result), memory);
     }
     return std::to_string(result);

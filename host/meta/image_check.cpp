@@ -55,6 +55,8 @@ std::string section_type_text(uint32_t type) {
             return "PROGBITS";
         case SHT_NOBITS:
             return "NOBITS";
+        case SHT_INIT_ARRAY:
+            return "INIT_ARRAY";
         default:
             return std::to_string(type);
     }

@@ -3,12 +3,14 @@
 // Sections start at fixed addresses when the section before ends below them
 // and otherwise at the next 4096-byte boundary (commands/command.ld places a
 // larger command this way); the record sections follow .rodata at their own
-// alignment. Three loadable segments carry them: text (read, execute), the
-// read-only data with both records (read), data and bss (read, write); a
-// GNU_STACK header keeps the stack readable and writable, not executable.
+// alignment, and the constructors, if any, follow .data. Three loadable
+// segments carry them: text (read, execute), the read-only data with both
+// records (read), data, constructors and bss (read, write); a GNU_STACK
+// header keeps the stack readable and writable, not executable.
 #pragma once
 
 #include <elf.h>
+#include <kivos/abi.h>
 
 #include <array>
 #include <cstddef>
@@ -38,13 +40,17 @@ struct SectionRule {
     LoadSegment segment;
 };
 
-inline constexpr std::array<SectionRule, 6> kCommandLayout = {{
+inline constexpr std::array<SectionRule, 7> kCommandLayout = {{
     {".text", kTextAddress, kPage, SHF_ALLOC | SHF_EXECINSTR, SHT_PROGBITS, true,
      LoadSegment::text},
     {".rodata", 0x405000, kPage, SHF_ALLOC, SHT_PROGBITS, false, LoadSegment::read_only},
-    {".kivos.cmdmeta", 0, 32, SHF_ALLOC, SHT_PROGBITS, false, LoadSegment::read_only},
-    {".kivos.pkgmeta", 0, 4, SHF_ALLOC, SHT_PROGBITS, false, LoadSegment::read_only},
+    {KIVOS_COMMAND_SECTION, 0, KIVOS_COMMAND_ALIGNMENT, SHF_ALLOC, SHT_PROGBITS, false,
+     LoadSegment::read_only},
+    {KIVOS_PACKAGE_SECTION, 0, KIVOS_PACKAGE_ALIGNMENT, SHF_ALLOC, SHT_PROGBITS, false,
+     LoadSegment::read_only},
     {".data", 0x406000, kPage, SHF_ALLOC | SHF_WRITE, SHT_PROGBITS, false, LoadSegment::data},
+    // Only in images with constructors.
+    {".init_array", 0, 4, SHF_ALLOC | SHF_WRITE, SHT_INIT_ARRAY, false, LoadSegment::data},
     {".bss", 0x407000, kPage, SHF_ALLOC | SHF_WRITE, SHT_NOBITS, false, LoadSegment::data},
 }};
 

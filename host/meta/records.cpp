@@ -8,8 +8,6 @@
 namespace kivos::meta {
 namespace {
 
-constexpr size_t kMagicSize = 4;
-
 uint32_t little_endian32(std::span<const uint8_t> bytes) {
     return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
            uint32_t{bytes[3]} << 24;
@@ -49,13 +47,13 @@ class RecordReader {
         : section_(section), kind_(kind) {}
 
     RecordReading read() {
-        if (section_.size() < kRecordHeaderSize) {
+        if (section_.size() < KIVOS_RECORD_HEADER_SIZE) {
             problem("holds " + std::to_string(section_.size()) + " bytes, less than the " +
-                    std::to_string(kRecordHeaderSize) + "-byte record header");
+                    std::to_string(KIVOS_RECORD_HEADER_SIZE) + "-byte record header");
             return std::move(reading_);
         }
         check_header();
-        size_t at = kRecordHeaderSize;
+        size_t at = KIVOS_RECORD_HEADER_SIZE;
         std::optional<std::string> first = read_string(at, kind_.first);
         if (!first) return std::move(reading_);
         std::optional<std::string> second = read_string(at, kind_.second);
@@ -69,18 +67,18 @@ class RecordReader {
     void problem(std::string text) { reading_.problems.push_back(std::move(text)); }
 
     bool magic_at(size_t at) const {
-        if (section_.size() - at < kMagicSize) return false;
+        if (section_.size() - at < KIVOS_RECORD_MAGIC_SIZE) return false;
         return std::equal(kind_.magic.begin(), kind_.magic.end(), section_.begin() + at);
     }
 
     void check_header() {
         if (!magic_at(0))
-            problem("magic is " + quoted(section_.first(kMagicSize)) + ", not \"" +
+            problem("magic is " + quoted(section_.first(KIVOS_RECORD_MAGIC_SIZE)) + ", not \"" +
                     std::string(kind_.magic) + "\"");
-        const uint32_t version = little_endian32(section_.subspan(kMagicSize));
-        if (version != kRecordVersion)
+        const uint32_t version = little_endian32(section_.subspan(KIVOS_RECORD_MAGIC_SIZE));
+        if (version != KIVOS_RECORD_VERSION)
             problem("record version is " + std::to_string(version) + ", not " +
-                    std::to_string(kRecordVersion));
+                    std::to_string(KIVOS_RECORD_VERSION));
     }
 
     // The string at `at`; moves `at` past its NUL.
@@ -105,7 +103,7 @@ class RecordReader {
 
     // After the strings: zero fill to a multiple of four, then the section's end.
     void check_end(size_t strings_end) {
-        const size_t size = (strings_end + 3) & ~size_t{3};
+        const size_t size = (strings_end + KIVOS_RECORD_FILL - 1) & ~size_t{KIVOS_RECORD_FILL - 1};
         const size_t fill_end = std::min(size, section_.size());
         for (size_t at = strings_end; at < fill_end; ++at) {
             if (section_[at] != 0) {

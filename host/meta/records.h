@@ -4,6 +4,8 @@
 // back, zero fill to a multiple of four bytes, and nothing else in the section.
 #pragma once
 
+#include <kivos/abi.h>
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -28,13 +30,16 @@ struct RecordKind {
     RecordField second;
 };
 
-inline constexpr RecordKind kCommandRecord{
-    "command record", ".kivos.cmdmeta", "KCMD", {"description", true}, {"command name", false}};
-inline constexpr RecordKind kPackageRecord{
-    "package record", ".kivos.pkgmeta", "KPKG", {"package name", false}, {"tag", true}};
-
-inline constexpr uint32_t kRecordVersion = 1;
-inline constexpr uint32_t kRecordHeaderSize = 8;
+inline constexpr RecordKind kCommandRecord{"command record",
+                                           KIVOS_COMMAND_SECTION,
+                                           KIVOS_COMMAND_MAGIC,
+                                           {"description", true},
+                                           {"command name", false}};
+inline constexpr RecordKind kPackageRecord{"package record",
+                                           KIVOS_PACKAGE_SECTION,
+                                           KIVOS_PACKAGE_MAGIC,
+                                           {"package name", false},
+                                           {"tag", true}};
 
 struct RecordStrings {
     std::string first;

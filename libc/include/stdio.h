@@ -4,15 +4,16 @@
 #ifndef KIVOS_STDIO_H
 #define KIVOS_STDIO_H
 
+#include <kivos/abi.h>
 #include <kivos/cdefs.h>
 #include <stdarg.h>
 #include <stddef.h>
 
 #define EOF (-1)
 #ifndef SEEK_SET
-#define SEEK_SET 0
-#define SEEK_CUR 1
-#define SEEK_END 2
+#define SEEK_SET KIVOS_SEEK_SET
+#define SEEK_CUR KIVOS_SEEK_CUR
+#define SEEK_END KIVOS_SEEK_END
 #endif
 
 typedef struct kivos_stream FILE;
@@ -44,17 +45,17 @@ int ferror(FILE *stream);
 int fflush(FILE *stream);
 void setbuf(FILE *stream, char *buffer);
 
-int vsnprintf(char *s, size_t size, const char *format, va_list ap);
-int snprintf(char *s, size_t size, const char *format, ...);
-int vsprintf(char *s, const char *format, va_list ap);
-int sprintf(char *s, const char *format, ...);
-int vfprintf(FILE *stream, const char *format, va_list ap);
-int fprintf(FILE *stream, const char *format, ...);
-int printf(const char *format, ...);
+int vsnprintf(char *s, size_t size, const char *format, va_list ap) KIVOS_FORMAT(printf, 3, 0);
+int snprintf(char *s, size_t size, const char *format, ...) KIVOS_FORMAT(printf, 3, 4);
+int vsprintf(char *s, const char *format, va_list ap) KIVOS_FORMAT(printf, 2, 0);
+int sprintf(char *s, const char *format, ...) KIVOS_FORMAT(printf, 2, 3);
+int vfprintf(FILE *stream, const char *format, va_list ap) KIVOS_FORMAT(printf, 2, 0);
+int fprintf(FILE *stream, const char *format, ...) KIVOS_FORMAT(printf, 2, 3);
+int printf(const char *format, ...) KIVOS_FORMAT(printf, 1, 2);
 
-int vsscanf(const char *str, const char *format, va_list ap);
-int sscanf(const char *str, const char *format, ...);
-int fscanf(FILE *stream, const char *format, ...);
+int vsscanf(const char *str, const char *format, va_list ap) KIVOS_FORMAT(scanf, 2, 0);
+int sscanf(const char *str, const char *format, ...) KIVOS_FORMAT(scanf, 2, 3);
+int fscanf(FILE *stream, const char *format, ...) KIVOS_FORMAT(scanf, 2, 3);
 
 KIVOS_END_DECLS
 

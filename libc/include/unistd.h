@@ -8,6 +8,7 @@
 #ifndef KIVOS_UNISTD_H
 #define KIVOS_UNISTD_H
 
+#include <kivos/abi.h>
 #include <kivos/cdefs.h>
 #include <stddef.h>
 
@@ -15,13 +16,13 @@ typedef int ssize_t;
 typedef long off_t;
 typedef int pid_t;
 
-#define SEEK_SET 0
-#define SEEK_CUR 1
-#define SEEK_END 2
+#define SEEK_SET KIVOS_SEEK_SET
+#define SEEK_CUR KIVOS_SEEK_CUR
+#define SEEK_END KIVOS_SEEK_END
 
-#define STDIN_FILENO 0
-#define STDOUT_FILENO 1
-#define STDERR_FILENO 2
+#define STDIN_FILENO KIVOS_CONSOLE_IN_FD
+#define STDOUT_FILENO KIVOS_CONSOLE_OUT_FD
+#define STDERR_FILENO KIVOS_CONSOLE_ERR_FD
 
 #define F_OK 0
 #define R_OK 4
@@ -58,7 +59,7 @@ int mkfifo(const char *path, ...);
 int unlink(const char *path);
 int rmdir(const char *path);
 int chdir(const char *path);
-/* The kernel's answer, as a pointer: a value from -4095 to -1 is a failure. */
+/* The kernel's answer, as a pointer: a value from -KIVOS_LAST_ERROR to -1 is a failure. */
 char *getcwd(char *buf, size_t size);
 
 void *mmap(void *addr, size_t length, int prot, int flags, int fd, off_t offset);

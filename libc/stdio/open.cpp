@@ -52,7 +52,7 @@ int finish(const FILE *stream) {
     switch (stream->kind) {
         case STREAM_FD:
             // The console descriptors outlive every stream.
-            return stream->fd > 2 ? close(stream->fd) : 0;
+            return stream->fd >= KIVOS_FIRST_FILE_FD ? close(stream->fd) : 0;
         case STREAM_SPOOLED: {
             if (stream->path == nullptr) return -1;
             // Never written to: the file is made empty.

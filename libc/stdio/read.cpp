@@ -13,7 +13,7 @@ bool readable(const FILE *stream) {
 
 // The console descriptors cannot seek, nor can a stream that happens to hold one.
 bool seekable(const FILE *stream) {
-    return readable(stream) && stream->fd > 2;
+    return readable(stream) && stream->fd >= KIVOS_FIRST_FILE_FD;
 }
 
 }  // namespace
@@ -36,14 +36,19 @@ size_t fread(void *ptr, size_t size, size_t count, FILE *stream) {
     return got / size;
 }
 
+int stream_read_byte(FILE *stream, unsigned char *byte) {
+    const ssize_t n = read(stream->fd, byte, 1);
+    if (n <= 0)
+        stream->eof_flag = 1;
+    else
+        stream->position += n;
+    return n;
+}
+
 int fgetc(FILE *stream) {
     if (!readable(stream)) return -1;
     unsigned char byte;
-    if (read(stream->fd, &byte, 1) <= 0) {
-        stream->eof_flag = 1;
-        return -1;
-    }
-    stream->position += 1;
+    if (stream_read_byte(stream, &byte) <= 0) return -1;
     return byte;
 }
 

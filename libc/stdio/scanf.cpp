@@ -1,7 +1,6 @@
 // Formatted input: a format matched against a string, or against one word of a descriptor stream.
 #include <stdarg.h>
 #include <stdio.h>
-#include <unistd.h>
 
 #include "stream.h"
 
@@ -160,16 +159,10 @@ bool scan_conversion(scan_state &st, const directive &d, va_list &ap) {
     }
 }
 
-// Reads one byte of the stream into *byte, keeping position and eof_flag: false at end of file,
-// on a failed read and on a read that answers anything but one byte.
+// One byte of the stream: false at its end, on a failed read and on a read that answers anything
+// but one byte.
 bool read_stream_byte(FILE *stream, char *byte) {
-    const ssize_t n = read(stream->fd, byte, 1);
-    if (n <= 0) {
-        stream->eof_flag = 1;
-        return false;
-    }
-    stream->position += n;
-    return n == 1;
+    return stream_read_byte(stream, reinterpret_cast<unsigned char *>(byte)) == 1;
 }
 
 // The next whitespace-delimited word of a descriptor stream, with the whitespace before it and

@@ -48,6 +48,10 @@ int file_write_bytes(FILE *stream, const void *bytes, size_t count);
 // stream: 0, or -1 with the stream and the caller's variables as they were.
 int stream_buffer_append(FILE *stream, const void *bytes, size_t count);
 
+// The byte input of descriptor streams, one `read` of one byte: the kernel's
+// answer. A positive answer advances `position` by itself, any other sets eof_flag.
+int stream_read_byte(FILE *stream, unsigned char *byte);
+
 }  // extern "C"
 
 #endif

@@ -115,7 +115,8 @@ bool write_conversion(stream_output &out, const directive &d, char conversion,
 
 // The console reads a `%c` that opens the format as a four-byte control packet.
 bool opens_with_control_packet(const FILE *stream, const char *format) {
-    return stream->kind == STREAM_FD && stream->fd == 1 && format[0] == '%' && format[1] == 'c';
+    return stream->kind == STREAM_FD && stream->fd == KIVOS_CONSOLE_OUT_FD && format[0] == '%' &&
+           format[1] == 'c';
 }
 
 bool write_control_packet(FILE *stream, argument_list &args) {

@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include "format.h"
+#include "memory_ops.h"
 
 using kivos::format::argument_list;
 
@@ -16,45 +17,62 @@ namespace {
 // sprintf and vsprintf trust the caller's buffer up to this bound, the terminator included.
 constexpr size_t k_unbounded_size = 0x10000;
 
-// Counts every character produced; stores it only while room for the terminator remains.
+// Counts every character produced; stores it only while room for the terminator remains. Runs
+// of characters are stored whole, with the string instructions.
 struct bounded_output {
     char *s;
     size_t limit;  // characters that may be stored: size - 1, or 0 when nothing may be stored
     size_t position;
 };
 
-void put(bounded_output &out, char c) {
-    if (out.position < out.limit) out.s[out.position] = c;
-    ++out.position;
-}
-
-void put_repeated(bounded_output &out, char c, int count) {
-    for (int i = 0; i < count; ++i) put(out, c);
+// How many of `count` characters produced from the current position still get stored.
+size_t storable(const bounded_output &out, size_t count) {
+    const size_t room = out.position < out.limit ? out.limit - out.position : 0;
+    return count < room ? count : room;
 }
 
 void put_bytes(bounded_output &out, const char *bytes, size_t count) {
-    for (size_t i = 0; i < count; ++i) put(out, bytes[i]);
+    const size_t stored = storable(out, count);
+    if (stored != 0) kivos::memory::copy_bytes(out.s + out.position, bytes, stored);
+    out.position += count;
+}
+
+void put_repeated(bounded_output &out, char c, int count) {
+    if (count <= 0) return;
+    const size_t stored = storable(out, static_cast<size_t>(count));
+    if (stored != 0) {
+        kivos::memory::fill_bytes(out.s + out.position, static_cast<unsigned char>(c), stored);
+    }
+    out.position += static_cast<size_t>(count);
 }
 
 struct directive {
     bool left_justify;
     bool zero_fill;
     bool plus_sign;
+    bool wide;  // `ll`: the integer argument is 64 bits
     int width;
     int precision;  // negative: none
-    bool wide;      // `ll`: the integer argument is 64 bits
 };
 
-// Fill before and after a field, and zeros between its sign and digits.
-struct padding {
+// What one conversion produces, in this order: spaces, a sign or "0x", zeros, its text, spaces.
+struct field {
     int spaces_before;
+    const char *prefix;
+    size_t prefix_length;
     int zeros;
+    const char *text;
+    size_t text_length;
     int spaces_after;
 };
 
-// Parses flags, width, precision and length; returns the conversion character's place.
-const char *parse_directive(const char *p, argument_list &args, directive *d) {
-    *d = directive{false, false, false, 0, -1, false};
+// Flags, width and precision all begin with a character up to '9': a letter skips them at once.
+bool may_have_flags_or_counts(char c) {
+    return c <= '9';
+}
+
+// Parses flags, width and precision; returns the place of the length or conversion character.
+const char *parse_flags_and_counts(const char *p, argument_list &args, directive *d) {
     for (;; ++p) {
         if (*p == '-') {
             d->left_justify = true;
@@ -68,6 +86,13 @@ const char *parse_directive(const char *p, argument_list &args, directive *d) {
     }
     p = kivos::format::parse_count(p, args, &d->width);
     if (*p == '.') p = kivos::format::parse_count(p + 1, args, &d->precision);
+    return p;
+}
+
+// Parses a whole directive; returns the conversion character's place.
+const char *parse_directive(const char *p, argument_list &args, directive *d) {
+    *d = directive{false, false, false, false, 0, -1};
+    if (may_have_flags_or_counts(*p)) p = parse_flags_and_counts(p, args, d);
     // One modifier at most: whatever follows it is the conversion character.
     if (*p == 'z') return p + 1;
     if (*p == 'l' && *++p == 'l') {
@@ -77,124 +102,142 @@ const char *parse_directive(const char *p, argument_list &args, directive *d) {
     return p;
 }
 
-// Fill to the width around a sign, precision zeros and digits.
-padding integer_padding(const directive &d, int sign_length, int digits) {
-    const int zeros = d.precision > digits ? d.precision - digits : 0;
-    const int field = sign_length + zeros + digits;
-    const int fill = d.width > field ? d.width - field : 0;
-    if (d.left_justify) return {0, zeros, fill};
-    // Zero-fill gives way to an explicit precision.
-    if (d.zero_fill && d.precision < 0) return {0, fill, 0};
-    return {fill, zeros, 0};
-}
-
-// The digits of a magnitude, most significant first, in scratch.
-struct digit_run {
-    const char *first;
-    int count;
+// An integer conversion's argument, ready for its digits.
+struct integer_argument {
+    const char *sign;  // "", "-" or "+"
+    uint64_t magnitude;
+    unsigned base;
+    bool upper;
 };
 
-digit_run render_magnitude(char (&scratch)[kivos::format::k_max_digits], uint64_t magnitude,
-                           unsigned base, bool upper) {
-    if (magnitude >> 32 == 0) {
-        int count;
-        snbuf_render_unsigned(scratch, &count, static_cast<unsigned>(magnitude), base, upper);
-        return {scratch, count};
-    }
-    char *end = scratch + kivos::format::k_max_digits;
-    const char *first = kivos::format::render_digits_backwards(
-        end, magnitude, base,
-        upper ? kivos::format::k_upper_digits : kivos::format::k_lower_digits);
-    return {first, static_cast<int>(end - first)};
-}
-
-void put_integer(bounded_output &out, const directive &d, char sign, uint64_t magnitude,
-                 unsigned base, bool upper) {
-    char scratch[kivos::format::k_max_digits];
-    const digit_run digits = render_magnitude(scratch, magnitude, base, upper);
-    const padding pad = integer_padding(d, sign != '\0' ? 1 : 0, digits.count);
-    put_repeated(out, ' ', pad.spaces_before);
-    if (sign != '\0') put(out, sign);
-    put_repeated(out, '0', pad.zeros);
-    put_bytes(out, digits.first, static_cast<size_t>(digits.count));
-    put_repeated(out, ' ', pad.spaces_after);
-}
-
-void put_signed(bounded_output &out, const directive &d, argument_list &args) {
+integer_argument signed_argument(const directive &d, argument_list &args) {
     const int64_t value = kivos::format::take_signed(args, d.wide);
-    if (value < 0) {
-        put_integer(out, d, '-', 0 - static_cast<uint64_t>(value), 10, false);
-    } else {
-        put_integer(out, d, d.plus_sign ? '+' : '\0', static_cast<uint64_t>(value), 10, false);
+    if (value < 0) return {"-", 0 - static_cast<uint64_t>(value), 10, false};
+    return {d.plus_sign ? "+" : "", static_cast<uint64_t>(value), 10, false};
+}
+
+integer_argument unsigned_argument(const directive &d, argument_list &args, unsigned base,
+                                   bool upper) {
+    return {"", kivos::format::take_unsigned(args, d.wide), base, upper};
+}
+
+// Text a conversion makes itself: the digits of any value, or a character.
+constexpr size_t k_scratch_size = kivos::format::k_max_digits;
+using scratch_buffer = char[k_scratch_size];
+
+// The digits of a magnitude, most significant first, end at the end of scratch.
+const char *render_magnitude(scratch_buffer &scratch, uint64_t magnitude, unsigned base,
+                             bool upper) {
+    char *end = scratch + k_scratch_size;
+    const char *alphabet = upper ? kivos::format::k_upper_digits : kivos::format::k_lower_digits;
+    if (magnitude >> 32 != 0) {
+        return kivos::format::render_digits_backwards(end, magnitude, base, alphabet);
     }
+    return kivos::format::render_digits_backwards(end, static_cast<uint32_t>(magnitude), base,
+                                                  alphabet);
 }
 
-// Flags, width and precision do not apply to a pointer.
-void put_pointer(bounded_output &out, const directive &d, argument_list &args) {
-    char scratch[kivos::format::k_max_digits];
-    const digit_run digits =
-        render_magnitude(scratch, kivos::format::take_unsigned(args, d.wide), 16, false);
-    put(out, '0');
-    put(out, 'x');
-    put_bytes(out, digits.first, static_cast<size_t>(digits.count));
+// Fill to the width around a sign, precision zeros and digits.
+field integer_field(const directive &d, const integer_argument &n, scratch_buffer &scratch) {
+    const char *digits = render_magnitude(scratch, n.magnitude, n.base, n.upper);
+    const auto count = static_cast<size_t>(scratch + k_scratch_size - digits);
+    const size_t sign_length = n.sign[0] != '\0' ? 1 : 0;
+    const int shown = static_cast<int>(count);
+    const int zeros = d.precision > shown ? d.precision - shown : 0;
+    const int length = static_cast<int>(sign_length) + zeros + shown;
+    const int fill = d.width > length ? d.width - length : 0;
+    field f{fill, n.sign, sign_length, zeros, digits, count, 0};
+    if (d.left_justify) {
+        f.spaces_before = 0;
+        f.spaces_after = fill;
+    } else if (d.zero_fill && d.precision < 0) {
+        // Zero-fill gives way to an explicit precision.
+        f.spaces_before = 0;
+        f.zeros = fill;
+    }
+    return f;
 }
 
-void put_string(bounded_output &out, const directive &d, argument_list &args) {
+field string_field(const directive &d, argument_list &args) {
     const char *s = kivos::format::take_string(args);
     const size_t length = kivos::format::shown_length(s, d.precision);
     const int fill = d.width > 0 && length < static_cast<size_t>(d.width)
                          ? d.width - static_cast<int>(length)
                          : 0;
-    if (!d.left_justify) put_repeated(out, ' ', fill);
-    put_bytes(out, s, length);
-    if (d.left_justify) put_repeated(out, ' ', fill);
+    field f{fill, "", 0, 0, s, length, 0};
+    if (d.left_justify) {
+        f.spaces_before = 0;
+        f.spaces_after = fill;
+    }
+    return f;
 }
 
-void put_conversion(bounded_output &out, const directive &d, char conversion, argument_list &args) {
-    switch (conversion) {
+// Just the text: no fill, sign or zeros.
+field plain_field(const char *prefix, size_t prefix_length, const char *text, size_t length) {
+    return {0, prefix, prefix_length, 0, text, length, 0};
+}
+
+// Flags, width and precision do not apply to a pointer.
+field pointer_field(const directive &d, argument_list &args, scratch_buffer &scratch) {
+    const char *digits =
+        render_magnitude(scratch, kivos::format::take_unsigned(args, d.wide), 16, false);
+    return plain_field("0x", 2, digits, static_cast<size_t>(scratch + k_scratch_size - digits));
+}
+
+// The field of one conversion; text that is not the caller's lives in scratch.
+field conversion_field(const directive &d, const char *conversion, argument_list &args,
+                       scratch_buffer &scratch) {
+    integer_argument n;
+    switch (*conversion) {
         case '%':
-            put(out, '%');
-            break;
+            return plain_field("", 0, conversion, 1);
         case 'c':
-            put(out, static_cast<char>(va_arg(args.ap, int)));
-            break;
+            scratch[0] = static_cast<char>(va_arg(args.ap, int));
+            return plain_field("", 0, scratch, 1);
         case 'd':
         case 'i':
-            put_signed(out, d, args);
+            n = signed_argument(d, args);
             break;
         case 'u':
-            put_integer(out, d, '\0', kivos::format::take_unsigned(args, d.wide), 10, false);
+            n = unsigned_argument(d, args, 10, false);
             break;
         case 'x':
         case 'X':
-            put_integer(out, d, '\0', kivos::format::take_unsigned(args, d.wide), 16,
-                        conversion == 'X');
+            n = unsigned_argument(d, args, 16, *conversion == 'X');
             break;
         case 'p':
-            put_pointer(out, d, args);
-            break;
+            return pointer_field(d, args, scratch);
         case 's':
-            put_string(out, d, args);
-            break;
+            return string_field(d, args);
         default:
             // Unknown conversions are echoed; whatever the directive held before is dropped.
-            put(out, '%');
-            put(out, conversion);
-            break;
+            return plain_field("%", 1, conversion, 1);
     }
+    return integer_field(d, n, scratch);
+}
+
+void put_field(bounded_output &out, const field &f) {
+    put_repeated(out, ' ', f.spaces_before);
+    put_bytes(out, f.prefix, f.prefix_length);
+    put_repeated(out, '0', f.zeros);
+    put_bytes(out, f.text, f.text_length);
+    put_repeated(out, ' ', f.spaces_after);
 }
 
 void render(bounded_output &out, const char *format, argument_list &args) {
-    for (const char *p = format; *p != '\0'; ++p) {
-        if (*p != '%') {
-            put(out, *p);
-            continue;
-        }
+    const char *p = format;
+    for (;;) {
+        const char *literal = p;
+        while (*p != '%' && *p != '\0') ++p;
+        if (p != literal) put_bytes(out, literal, static_cast<size_t>(p - literal));
+        if (*p == '\0') return;
         directive d;
         p = parse_directive(p + 1, args, &d);
         // A format that ends inside a directive ends the rendering there.
         if (*p == '\0') return;
-        put_conversion(out, d, *p, args);
+        scratch_buffer scratch;
+        put_field(out, conversion_field(d, p, args, scratch));
+        ++p;
     }
 }
 
@@ -202,6 +245,8 @@ void render(bounded_output &out, const char *format, argument_list &args) {
 
 extern "C" {
 
+// The formatter itself renders digits where they end, at the end of its scratch; this renders them
+// from the start of `out`.
 void snbuf_render_unsigned(char *out, int *out_len, unsigned value, unsigned base, int upper) {
     char scratch[kivos::format::k_max_digits];
     char *end = scratch + kivos::format::k_max_digits;

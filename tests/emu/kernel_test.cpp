@@ -2,10 +2,12 @@
 // sandbox's walls, injected faults and the trace.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 
-#include <kivos/syscalls.h>
+#include <kivos/abi.h>
 
+#include "emu/guest_error.h"
 #include "probe.h"
 
 namespace kivos::test {
@@ -13,8 +15,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uint32_t kCreate = 0x40;
-constexpr uint32_t kTruncate = 0x200;
+constexpr uint32_t kCreate = KIVOS_O_CREAT;
+constexpr uint32_t kTruncate = KIVOS_O_TRUNC;
 
 std::string hex(uint32_t value) {
     char text[16];
@@ -36,23 +38,13 @@ TEST(Kernel, ConsoleAndStandardInput) {
     write_file(g.root() / "data.txt", "x");
     ASSERT_EQ(sys_path(g, KIVOS_SYS_open, "data.txt", {0}), 3);
     g.set_stdin("abc");
+    // Only descriptor 1 writes, and only from memory the guest may read; a bad buffer consumes
+    // nothing of standard input.
+    constexpr uint32_t w = KIVOS_SYS_write, r = KIVOS_SYS_read;
     const std::vector<std::vector<uint32_t>> cases = {
-        // Only descriptor 1 writes, and only from memory the guest may read.
-        {KIVOS_SYS_write, 1, text, 5, 5},
-        {KIVOS_SYS_write, 1, text, 0, 0},
-        {KIVOS_SYS_write, 2, text, 5, -9u},
-        {KIVOS_SYS_write, 0, text, 5, -9u},
-        {KIVOS_SYS_write, 3, text, 5, -9u},
-        {KIVOS_SYS_write, 1, 0x10, 5, -14u},
-        {KIVOS_SYS_write, 1, edge, 5, -14u},
-        {KIVOS_SYS_write, 1, edge, 4, 4},
-        // A bad buffer consumes nothing of standard input.
-        {KIVOS_SYS_read, 0, 0x10, 2, -14u},
-        {KIVOS_SYS_read, 0, buf, 2, 2},
-        {KIVOS_SYS_read, 0, buf + 2, 8, 1},
-        {KIVOS_SYS_read, 0, buf, 8, 0},
-        {KIVOS_SYS_read, 1, buf, 8, -9u},
-        {KIVOS_SYS_read, 5, buf, 8, -9u}};
+        {w, 1, text, 5, 5},    {w, 1, text, 0, 0},    {w, 0, text, 5, -9u}, {w, 3, text, 5, -9u},
+        {w, 1, 0x10, 5, -14u}, {w, 1, edge, 5, -14u}, {w, 1, edge, 4, 4},   {r, 0, 0x10, 2, -14u},
+        {r, 0, buf, 2, 2},     {r, 0, buf + 2, 8, 1}, {r, 0, buf, 8, 0},    {r, 1, buf, 8, -9u}};
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::PrintToString(c));
         EXPECT_EQ(sys(g, c[0], {c[1], c[2], c[3]}), static_cast<int32_t>(c[4]));
@@ -113,34 +105,36 @@ TEST(Kernel, OpensReadsSeeksAndClosesFiles) {
 TEST(Kernel, WritesWholeFilesAndManagesFolders) {
     Guest g(probe_options());
     const uint32_t text = g.place("hello");
-    const std::vector<std::tuple<uint32_t, std::string, std::vector<uint32_t>, int32_t>> steps = {
-        {KIVOS_SYS_writefile, "out/x.txt", {text, 5}, -2},
-        {KIVOS_SYS_mkdir, "out", {}, 0},
-        {KIVOS_SYS_mkdir, "out", {}, -17},
-        {KIVOS_SYS_writefile, "out/x.txt", {text, 5}, 5},
-        {KIVOS_SYS_writefile, "/out/y.txt", {text, 2}, 2},
-        {KIVOS_SYS_writefile, "out/y.txt", {0x10, 2}, -14},
-        {KIVOS_SYS_writefile, "out", {text, 2}, -21},
-        {KIVOS_SYS_unlink, "out", {}, -21},
-        {KIVOS_SYS_rmdir, "out", {}, -39},
-        {KIVOS_SYS_unlink, "out/x.txt", {}, 0},
-        {KIVOS_SYS_unlink, "out/x.txt", {}, -2},
-        {KIVOS_SYS_rmdir, "out/y.txt", {}, -20},
-        {KIVOS_SYS_unlink, "out/y.txt", {}, 0},
-        {KIVOS_SYS_rmdir, "out", {}, 0},
-        {KIVOS_SYS_unlink, ".", {}, -22},
-        {KIVOS_SYS_mkdir, "..", {}, -22},
-        {KIVOS_SYS_rmdir, "/", {}, -22},
-        {KIVOS_SYS_mkdir, "", {}, -2},
-        {KIVOS_SYS_writefile, "empty", {text, 0}, 0},
-        {KIVOS_SYS_writefile, "f", {text, 5}, 5},
-        {KIVOS_SYS_writefile, "f", {text, 2}, 2}};
-    for (const auto &[number, path, more, result] : steps) {
+    constexpr uint32_t w = KIVOS_SYS_writefile, mk = KIVOS_SYS_mkdir, rm = KIVOS_SYS_rmdir,
+                       un = KIVOS_SYS_unlink;
+    // Call, path, bytes of "hello" that writefile writes, result.
+    const std::vector<std::tuple<uint32_t, std::string, uint32_t, int32_t>> steps = {
+        {w, "out/x.txt", 5, -2},
+        {mk, "out", 0, 0},
+        {mk, "out", 0, -17},
+        {w, "out/x.txt", 5, 5},
+        {w, "/out/y.txt", 2, 2},
+        {w, "out", 2, -21},
+        {un, "out", 0, -21},
+        {rm, "out", 0, -39},
+        {un, "out/x.txt", 0, 0},
+        {un, "out/x.txt", 0, -2},
+        {rm, "out/y.txt", 0, -20},
+        {un, "out/y.txt", 0, 0},
+        {rm, "out", 0, 0},
+        {un, ".", 0, -22},
+        {rm, "/", 0, -22},
+        {mk, "", 0, -2},
+        {w, "empty", 0, 0},
+        {w, "f", 5, 5},
+        {w, "f", 2, 2}};
+    for (const auto &[number, path, count, result] : steps) {
         SCOPED_TRACE(std::to_string(number) + " " + path);
-        EXPECT_EQ(sys_path(g, number, path, more), result);
+        EXPECT_EQ(sys_path(g, number, path, {text, count}), result);
     }
-    EXPECT_EQ(read_file(g.root() / "empty"), "");
+    EXPECT_EQ(sys_path(g, w, "bad", {0x10, 2}), -14);
     EXPECT_TRUE(fs::exists(g.root() / "empty"));
+    EXPECT_EQ(read_file(g.root() / "empty"), "");
     EXPECT_EQ(read_file(g.root() / "f"), "he") << "writefile truncates";
 }
 
@@ -232,6 +226,11 @@ TEST(Kernel, InjectedFaultsShortenTransfersAndFailChosenCalls) {
     EXPECT_EQ(sys_path(g, KIVOS_SYS_open, "f", {0}), -24);
     EXPECT_EQ(sys_path(g, KIVOS_SYS_open, "f", {0}), 3);
     EXPECT_TRUE(g.trace()[1].line.ends_with(" = -5")) << "the trace shows the injected result";
+}
+
+TEST(Kernel, HostErrorsBecomeKivosErrors) {
+    EXPECT_EQ(emu::guest_error(ENOTEMPTY), -39);
+    EXPECT_EQ(emu::guest_error(EXDEV), -5) << "an error kivos has no name for";
 }
 
 TEST(Kernel, TracesEveryTrapLikeStrace) {

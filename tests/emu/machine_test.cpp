@@ -35,9 +35,10 @@ TEST(Machine, GuestFaultsAreReportedWithTheFaultingInstruction) {
     const uint32_t data = g.symbol("data_word");
     const std::vector<Case> cases = {
         {"read_at", {0x10}, "guest fault: read from unmapped address 0x00000010", "\x8b\x00"},
-        {"write_at", {0x10, 1}, "guest fault: write to unmapped address 0x00000010", ""},
-        {"write_at", {text, 1}, "guest fault: write to read-only address 0x" + hex8(text), ""},
-        {"divide", {1, 0}, "guest fault: divide error", ""},
+        {"write_at", {0x10, 1}, "guest fault: write to unmapped address 0x00000010", "\x89\x10"},
+        {"write_at", {text, 1}, "guest fault: write to read-only address 0x" + hex8(text), "\x89"},
+        {"divide", {1, 0}, "guest fault: divide error", "\xf7\x7c"},
+        {"divide", {1, 0}, "guest fault: divide error", "\xf7\x7c"},  // not a double fault
         {"halt", {}, "guest fault: hlt", "\xf4"},
         {"bad_instruction", {}, "guest fault: invalid instruction", "\x0f\x0b"},
         {"interrupt_0x21", {}, "guest fault: interrupt 0x21", ""},
@@ -123,6 +124,60 @@ TEST(Machine, CountsInstructionsOnlyWhenAskedAndStopsAtTheLimit) {
     EXPECT_EQ(l.call("count_down", {10}), 0u) << "a short call stays under the limit";
     const RunResult result = l.run_program({"probe", "spin"});
     EXPECT_EQ(result.end, RunResult::End::limit);
+}
+
+// Counting by block must agree with the hook on every instruction, faults and limits included.
+TEST(Machine, CountsByBlockExactlyAsInstructionByInstruction) {
+    struct Run {
+        std::string image;
+        std::vector<std::string> argv;  // a program run; empty: a call of the probe
+        uint64_t limit = 0;
+        std::string function = "";
+        std::vector<uint32_t> args = {};
+    };
+    const std::string ram_forecast = KIVOS_RAM_FORECAST, probe = KIVOS_PROBE_IMAGE;
+    const std::vector<Run> runs = {
+        {ram_forecast, {"ram_forecast"}},
+        {ram_forecast, {"ram_forecast", "-h"}, 1},
+        {ram_forecast, {"ram_forecast", "-h"}, 333},
+        {ram_forecast, {"ram_forecast"}, 1000},
+        {KIVOS_BIG_COMMAND, {"big_command"}},  // blocks cut short by the engine's size limit
+        {KIVOS_BIG_COMMAND, {"big_command"}, 20000},
+        {KIVOS_FILE_WRITER, {"file_writer", "out", "w", "write"}},
+        {probe, {"probe", "fault"}},
+        {probe, {"probe", "spin"}, 5000},
+        {probe, {}, 0, "read_at", {16}},  // faults inside a block
+        {probe, {}, 0, "divide", {1, 0}},
+        {probe, {}, 0, "bad_instruction"},
+        {probe, {}, 0, "halt"},
+        {probe, {}, 0, "jump_to", {16}},
+        {probe, {}, 1000, "count_down", {300}},
+    };
+    const auto outcome = [](const Run &run, bool each_instruction) {
+        GuestOptions options;
+        options.image = run.image;
+        options.count_instructions = true;
+        options.instruction_limit = run.limit;
+        options.count_each_instruction = each_instruction;
+        Guest g(options);
+        std::string ending;
+        if (!run.argv.empty()) {
+            const RunResult result = g.run_program(run.argv);
+            ending = std::to_string(result.status) + result.message;
+        } else {
+            try {
+                ending = std::to_string(g.call(run.function, run.args));
+            } catch (const GuestFault &fault) {
+                ending = fault.what();
+            }
+        }
+        return std::to_string(g.instructions()) + " " + ending + " " + g.console();
+    };
+    for (const Run &run : runs) {
+        SCOPED_TRACE(run.function + testing::PrintToString(run.argv) + " limit " +
+                     std::to_string(run.limit));
+        EXPECT_EQ(outcome(run, false), outcome(run, true));
+    }
 }
 
 TEST(Machine, RunsProgramsWithTheirArguments) {

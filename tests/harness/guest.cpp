@@ -68,9 +68,17 @@ Guest::Guest(GuestOptions options)
         image_, *kernel_,
         emu::MachineOptions{.count_instructions = options_.count_instructions,
                             .instruction_limit = options_.instruction_limit,
+                            .count_each_instruction = options_.count_each_instruction,
                             .pinned_tsc = options_.pinned_tsc});
     machine_->map(kScratchBase, kScratchSize, UC_PROT_READ | UC_PROT_WRITE);
 }
+
+Guest::Guest(const char *image)
+    : Guest([image] {
+          GuestOptions options;
+          options.image = image;
+          return options;
+      }()) {}
 
 uint32_t Guest::symbol(std::string_view name) const {
     const auto found = image_.file().symbol(name);

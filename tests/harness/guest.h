@@ -26,8 +26,9 @@ using emu::RunResult;
 
 struct GuestOptions {
     bool count_instructions = false;
-    uint64_t instruction_limit = 0;      // 0: none
-    std::optional<uint64_t> pinned_tsc;  // what every rdtsc reads, instead of host time
+    uint64_t instruction_limit = 0;       // 0: none
+    bool count_each_instruction = false;  // the slow reference count
+    std::optional<uint64_t> pinned_tsc;   // what every rdtsc reads, instead of host time
     std::filesystem::path image = KIVOS_TEST_IMAGE;
 };
 
@@ -59,7 +60,7 @@ class TempFolder {
 class Guest {
   public:
     explicit Guest(GuestOptions options = {});
-    explicit Guest(const char *image) : Guest(GuestOptions{false, 0, std::nullopt, image}) {}
+    explicit Guest(const char *image);
     Guest(const Guest &) = delete;
     Guest &operator=(const Guest &) = delete;
 

@@ -14,4 +14,8 @@
 
 #define KIVOS_NORETURN __attribute__((noreturn))
 
+/* The compiler checks the arguments of printf- and scanf-like calls against their format. */
+#define KIVOS_FORMAT(archetype, format_index, first_argument) \
+    __attribute__((format(archetype, format_index, first_argument)))
+
 #endif

@@ -15,8 +15,7 @@
 #ifndef KIVOS_META_H
 #define KIVOS_META_H
 
-#define KIVOS_RECORD_VERSION 1u
-#define KIVOS_RECORD_HEADER_SIZE 8u
+#include <kivos/abi.h>
 
 #ifdef __cplusplus
 
@@ -41,14 +40,16 @@ constexpr unsigned text_size(const char *text) {
 }
 
 constexpr unsigned record_size(const char *first, const char *second) {
-    return (KIVOS_RECORD_HEADER_SIZE + text_size(first) + text_size(second) + 3u) & ~3u;
+    const unsigned used = KIVOS_RECORD_HEADER_SIZE + text_size(first) + text_size(second);
+    return (used + KIVOS_RECORD_FILL - 1u) & ~(KIVOS_RECORD_FILL - 1u);
 }
 
 template <unsigned Size>
 constexpr record<Size> build(const char *magic, const char *first, const char *second) {
     record<Size> r{};
     unsigned at = 0;
-    for (unsigned i = 0; i < 4; ++i) r.bytes[at++] = static_cast<unsigned char>(magic[i]);
+    for (unsigned i = 0; i < KIVOS_RECORD_MAGIC_SIZE; ++i)
+        r.bytes[at++] = static_cast<unsigned char>(magic[i]);
     for (unsigned shift = 0; shift < 32; shift += 8)
         r.bytes[at++] = static_cast<unsigned char>(KIVOS_RECORD_VERSION >> shift);
     const char *const texts[2] = {first, second};
@@ -70,7 +71,7 @@ constexpr record<Size> build(const char *magic, const char *first, const char *s
 
 #define KIVOS_META_RECORD_(symbol, section_name, alignment, magic, first, second)   \
     __attribute__((section(section_name), used, aligned(alignment))) const struct { \
-        char magic_[4];                                                             \
+        char magic_[KIVOS_RECORD_MAGIC_SIZE];                                       \
         unsigned int version_;                                                      \
         char first_[sizeof(first)];                                                 \
         char second_[sizeof(second)];                                               \
@@ -79,11 +80,13 @@ constexpr record<Size> build(const char *magic, const char *first, const char *s
 #endif
 
 /* The command record: `name` runs the command, `description` says what it does. */
-#define KIVOS_COMMAND_RECORD(name, description) \
-    KIVOS_META_RECORD_(g_cmdmeta_0, ".kivos.cmdmeta", 32, "KCMD", description, name)
+#define KIVOS_COMMAND_RECORD(name, description)                                     \
+    KIVOS_META_RECORD_(g_cmdmeta_0, KIVOS_COMMAND_SECTION, KIVOS_COMMAND_ALIGNMENT, \
+                       KIVOS_COMMAND_MAGIC, description, name)
 
 /* The package record: the package's name and its tag. */
-#define KIVOS_PACKAGE_RECORD(package, tag) \
-    KIVOS_META_RECORD_(g_pkgmeta_0, ".kivos.pkgmeta", 4, "KPKG", package, tag)
+#define KIVOS_PACKAGE_RECORD(package, tag)                                          \
+    KIVOS_META_RECORD_(g_pkgmeta_0, KIVOS_PACKAGE_SECTION, KIVOS_PACKAGE_ALIGNMENT, \
+                       KIVOS_PACKAGE_MAGIC, package, tag)
 
 #endif
