@@ -24,11 +24,13 @@ set(KIVOS_DEFAULT_OPTIMIZATION -O2)
 set(KIVOS_LINK_OPTIONS
     -m32 -nostdlib -static -no-pie -Wl,--build-id=none -Wl,--gc-sections)
 
-# A target compiled for kivos.
+# A target compiled for kivos. -g changes no instruction, and gives crash
+# reports, debuggers and coverage the library's lines and call frames; kivos-cc
+# strips it from the images of commands built without -g.
 function(kivos_target target)
     target_compile_options(${target} PRIVATE ${KIVOS_TARGET_OPTIONS}
                                              "SHELL:-isystem ${KIVOS_COMPILER_INCLUDE}"
-                                             ${KIVOS_DEFAULT_OPTIMIZATION}
+                                             ${KIVOS_DEFAULT_OPTIMIZATION} -g
                                              -Wall -Wextra -Werror
                                              $<$<COMPILE_LANGUAGE:CXX>:${KIVOS_CXX_OPTIONS}>)
     target_include_directories(${target} SYSTEM PRIVATE ${KIVOS_INCLUDE_DIR})

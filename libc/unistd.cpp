@@ -146,10 +146,10 @@ int spawn_ex(const char *path, char *const argv[], int argc, int a, int b, int c
     block[KIVOS_SPAWN_PATH] = kivos::as_word(path);
     block[KIVOS_SPAWN_ARGV] = kivos::as_word(argv);
     block[KIVOS_SPAWN_ARGC] = kivos::as_word(argc);
-    block[KIVOS_SPAWN_ARG_A] = kivos::as_word(a);
-    block[KIVOS_SPAWN_ARG_B] = kivos::as_word(b);
-    block[KIVOS_SPAWN_ARG_C] = kivos::as_word(c);
-    block[KIVOS_SPAWN_FLAG] = flag != 0 ? 1 : 0;
+    block[KIVOS_SPAWN_STDIN] = kivos::as_word(a);
+    block[KIVOS_SPAWN_STDOUT] = kivos::as_word(b);
+    block[KIVOS_SPAWN_STDERR] = kivos::as_word(c);
+    block[KIVOS_SPAWN_INHERIT] = flag != 0 ? 1 : 0;
     return trap(KIVOS_SYS_spawn_ex, block, argc, flag);
 }
 

@@ -71,6 +71,27 @@ void AddressSpace::map(uint32_t address, uint32_t size, uint32_t perms) {
         *table_entry(static_cast<uint32_t>(page)) = static_cast<uint32_t>(page) | bits;
 }
 
+void AddressSpace::unmap(uint32_t address, uint32_t size) {
+    const uint64_t end = uint64_t{address} + size;
+    if (address % layout::kPageSize != 0 || size % layout::kPageSize != 0 || end > kTables)
+        throw MachineError("unmapping guest memory: not whole pages below the page tables");
+    for (uint64_t page = address; page < end;) {
+        if (permissions(static_cast<uint32_t>(page)) == 0) {
+            page += layout::kPageSize;
+            continue;
+        }
+        const uint64_t first = page;
+        for (; page < end && permissions(static_cast<uint32_t>(page)) != 0;
+             page += layout::kPageSize)
+            *table_entry(static_cast<uint32_t>(page)) = 0;
+        check(uc_mem_unmap(engine_.get(), first, page - first), "unmapping guest memory");
+        engine_.release(first, page - first);
+    }
+    // The CPU keeps the translations of pages it used; loading cr3 drops them.
+    uint64_t base = kTables;
+    check(uc_reg_write(engine_.get(), UC_X86_REG_CR3, &base), "reloading the page directory");
+}
+
 uint32_t AddressSpace::permissions(uint32_t address) const {
     if (address >= kTables) return 0;
     const uint32_t entry = *table_entry(address);

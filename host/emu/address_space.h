@@ -27,6 +27,9 @@ class AddressSpace {
     // Maps zero-filled pages; `perms` are UC_PROT_* bits, and any of them
     // makes the pages readable, as on x86. Throws MachineError.
     void map(uint32_t address, uint32_t size, uint32_t perms);
+    // Unmaps whole pages and gives their host memory back; pages that are not
+    // mapped are left alone. Throws MachineError.
+    void unmap(uint32_t address, uint32_t size);
     // UC_PROT_* bits of the page holding `address`; 0 when it is not mapped.
     uint32_t permissions(uint32_t address) const;
     // Backs the page holding `address`, which the guest touched but may not

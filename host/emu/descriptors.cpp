@@ -3,27 +3,28 @@
 #include <kivos/abi.h>
 
 namespace kivos::emu {
-namespace {
 
-constexpr int32_t kMostOpen = 256;
-
-}  // namespace
-
-int32_t DescriptorTable::add(OwnedFd file) {
+int32_t DescriptorTable::add(Entry entry) {
     int32_t fd = KIVOS_FIRST_FILE_FD;
-    while (files_.contains(fd)) ++fd;
-    if (fd >= KIVOS_FIRST_FILE_FD + kMostOpen) return -KIVOS_EMFILE;
-    files_.emplace(fd, std::move(file));
+    while (entries_.contains(fd)) ++fd;
+    if (fd >= kSize) return -KIVOS_EMFILE;
+    entries_.emplace(fd, std::move(entry));
     return fd;
 }
 
-int DescriptorTable::host_fd(int32_t fd) const {
-    const auto found = files_.find(fd);
-    return found == files_.end() ? -1 : found->second.get();
+int32_t DescriptorTable::place(int32_t fd, Entry entry) {
+    if (fd < 0 || fd >= kSize) return -KIVOS_EBADF;
+    entries_[fd] = std::move(entry);
+    return fd;
+}
+
+DescriptorTable::Entry *DescriptorTable::find(int32_t fd) {
+    const auto found = entries_.find(fd);
+    return found == entries_.end() ? nullptr : &found->second;
 }
 
 int32_t DescriptorTable::remove(int32_t fd) {
-    return files_.erase(fd) == 1 ? 0 : -KIVOS_EBADF;
+    return entries_.erase(fd) == 1 ? 0 : -KIVOS_EBADF;
 }
 
 }  // namespace kivos::emu

@@ -40,6 +40,12 @@ uint8_t *Engine::provide(uint64_t address, uint64_t size) const {
     return host;
 }
 
+void Engine::release(uint64_t address, uint64_t size) const {
+    uint8_t *host = memory_.get() + address;
+    if (madvise(host, size, MADV_DONTNEED) != 0 || mprotect(host, size, PROT_NONE) != 0)
+        throw MachineError("cannot give back the guest's memory");
+}
+
 void check(uc_err error, std::string_view what) {
     if (error != UC_ERR_OK) throw MachineError(std::string(what) + ": " + uc_strerror(error));
 }

@@ -24,6 +24,9 @@ class Engine {
     // Makes the host memory behind guest physical [address, address + size)
     // usable, zero-filled, and returns it. Throws MachineError.
     uint8_t *provide(uint64_t address, uint64_t size) const;
+    // Gives the host memory behind [address, address + size) back; it reads
+    // as zeros when provided again.
+    void release(uint64_t address, uint64_t size) const;
 
   private:
     struct Unmap {

@@ -24,6 +24,8 @@ class FaultInjection {
     uint32_t read_limit(uint32_t count) const;
     // Counts the call; the injected result when a rule names this one.
     std::optional<int32_t> on_call(uint32_t number);
+    // Uncounts a call that must wait and will be made again.
+    void retract(uint32_t number) { --calls_[number]; }
 
   private:
     struct Rule {

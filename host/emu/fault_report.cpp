@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "emu/layout.h"
+
 namespace kivos::emu::fault_report {
 namespace {
 
@@ -11,7 +13,7 @@ std::string hex(uint64_t value) {
     return text;
 }
 
-std::string fault(const std::string &what, uint32_t eip) {
+std::string report(const std::string &what, uint32_t eip) {
     return "guest fault: " + what + " at eip " + hex(eip);
 }
 
@@ -75,29 +77,38 @@ const char *access_name(uc_mem_type type) {
     }
 }
 
+// An access below the stack near where the stack pointer has got to: the
+// program has used up its stack, typically by recursing without end.
+bool overflows_stack(const Fault &fault) {
+    constexpr uint32_t kReach = layout::kPageSize;
+    return fault.address < layout::kStackBottom && fault.esp < layout::kStackBottom + kReach &&
+           fault.address + kReach >= fault.esp;
+}
+
 }  // namespace
 
-std::string exception(uint32_t vector, uint32_t eip) {
-    const char *name = vector_name(vector);
-    char other[24];
-    std::snprintf(other, sizeof other, "interrupt 0x%02x", vector);
-    return fault(name ? name : other, eip);
-}
-
-std::string memory(uc_mem_type type, uint64_t address, uint32_t eip) {
-    return fault(access_name(type) + hex(address), eip);
-}
-
-std::string invalid_instruction(uint32_t eip) {
-    return fault("invalid instruction", eip);
-}
-
-std::string halt(uint32_t eip) {
-    return fault("hlt", eip);
-}
-
-std::string stopped(uint32_t eip) {
-    return fault("unexplained stop", eip);
+std::string describe(const Fault &fault) {
+    switch (fault.kind) {
+        case Fault::Kind::memory:
+            if (overflows_stack(fault))
+                return report("stack overflow: access to " + hex(fault.address) + " below the " +
+                                  std::to_string(layout::kStackSize >> 10) + " KiB stack",
+                              fault.eip);
+            return report(access_name(fault.access) + hex(fault.address), fault.eip);
+        case Fault::Kind::exception: {
+            const char *name = vector_name(fault.vector);
+            char other[24];
+            std::snprintf(other, sizeof other, "interrupt 0x%02x", fault.vector);
+            return report(name ? name : other, fault.eip);
+        }
+        case Fault::Kind::invalid_instruction:
+            return report("invalid instruction", fault.eip);
+        case Fault::Kind::halt:
+            return report("hlt", fault.eip);
+        case Fault::Kind::unexplained:
+            break;
+    }
+    return report("unexplained stop", fault.eip);
 }
 
 std::string limit(uint64_t instructions) {

@@ -12,9 +12,10 @@ bool GuestMemory::accessible(uint32_t address, uint32_t size, uint32_t permissio
     const uint64_t end = uint64_t{address} + size;
     if (end > uint64_t{1} << 32) return false;
     for (uint64_t at = address; at < end;
-         at = layout::page_down(static_cast<uint32_t>(at)) + uint64_t{layout::kPageSize})
-        if ((space_.permissions(static_cast<uint32_t>(at)) & permission) != permission)
-            return false;
+         at = layout::page_down(static_cast<uint32_t>(at)) + uint64_t{layout::kPageSize}) {
+        const uint32_t granted = space_.permissions(static_cast<uint32_t>(at));
+        if (granted == 0 || (granted & permission) != permission) return false;
+    }
     return true;
 }
 
@@ -30,6 +31,16 @@ int32_t GuestMemory::write(uint32_t address, std::string_view bytes) const {
     const auto size = static_cast<uint32_t>(bytes.size());
     if (bytes.size() != size || !accessible(address, size, UC_PROT_WRITE)) return -KIVOS_EFAULT;
     if (size != 0 && uc_mem_write(engine_, address, bytes.data(), size) != UC_ERR_OK)
+        return -KIVOS_EFAULT;
+    return 0;
+}
+
+int32_t GuestMemory::patch(uint32_t address, std::string_view bytes) const {
+    const auto size = static_cast<uint32_t>(bytes.size());
+    if (bytes.size() != size || !accessible(address, size, 0)) return -KIVOS_EFAULT;
+    if (size == 0) return 0;
+    if (uc_mem_write(engine_, address, bytes.data(), size) != UC_ERR_OK ||
+        uc_ctl_remove_cache(engine_, uint64_t{address}, uint64_t{address} + size) != UC_ERR_OK)
         return -KIVOS_EFAULT;
     return 0;
 }

@@ -24,8 +24,12 @@ class GuestMemory {
     // a longer one is ENAMETOOLONG.
     int32_t read_string(uint32_t address, uint32_t limit, std::string &out) const;
 
+    // Writes mapped memory whatever its protection, as a debugger does; code
+    // the engine translated from those bytes is dropped. 0 or -EFAULT.
+    int32_t patch(uint32_t address, std::string_view bytes) const;
+
     // True when all of [address, address + size) is mapped with `permission`
-    // (UC_PROT_READ or UC_PROT_WRITE).
+    // (UC_PROT_READ or UC_PROT_WRITE; 0 asks only that it be mapped).
     bool accessible(uint32_t address, uint32_t size, uint32_t permission) const;
 
   private:

@@ -57,16 +57,15 @@ void Machine::guarded(void *self, Work work) noexcept {
     }
 }
 
-Machine::Machine(const ElfImage &image, Kernel &kernel, MachineOptions options)
+Machine::Machine(const ElfImage &image, TrapHandler &handler, MachineOptions options)
     : address_space_(engine_),
       reset_state_(engine_.get()),
       memory_(engine_.get(), address_space_),
-      kernel_(kernel),
+      handler_(handler),
       options_(options),
       entry_(image.entry()),
       block_lengths_(engine_.get()),
-      count_ceiling_(options.instruction_limit != 0 ? options.instruction_limit
-                                                    : std::numeric_limits<uint64_t>::max()) {
+      count_ceiling_(std::numeric_limits<uint64_t>::max()) {
     load(image);
     map(layout::kStackBottom, layout::kStackSize, UC_PROT_READ | UC_PROT_WRITE);
     map(layout::kReturnStub, layout::kPageSize, UC_PROT_READ | UC_PROT_EXEC);
@@ -78,8 +77,18 @@ Machine::Machine(const ElfImage &image, Kernel &kernel, MachineOptions options)
     if (options_.pinned_tsc) pin_time_stamp_counter(image);
 }
 
-void Machine::map(uint32_t address, uint32_t size, uint32_t perms) {
+void Machine::map(uint32_t address, uint32_t size, uint32_t perms, std::string_view contents) {
     address_space_.map(address, size, perms);
+    // Physical memory takes writes whatever the page tables allow; pages
+    // without any right have none.
+    if (!contents.empty() && perms != 0)
+        check(uc_mem_write(engine_.get(), address, contents.data(), contents.size()),
+              "filling guest memory");
+}
+
+void Machine::unmap(uint32_t address, uint32_t size) {
+    address_space_.unmap(address, size);
+    drop_translations(engine_.get(), address, address + size - 1);
 }
 
 // Pages shared by two segments get the permissions of both: the engine
@@ -129,6 +138,31 @@ void Machine::install_hooks() {
         check(uc_hook_add(engine_.get(), &hook, UC_HOOK_BLOCK, reinterpret_cast<void *>(&on_block),
                           this, 1, 0),
               "hooking blocks");
+    // Last, so that a block or instruction the counting stops before is one
+    // the observers never see.
+    hook_observers();
+}
+
+// Each observer gets the hooks it asked for, each with its own user data.
+void Machine::hook_observers() {
+    observer_hooks_.reserve(options_.observers.size());
+    for (ExecutionObserver *observer : options_.observers) {
+        ObserverHook &link = observer_hooks_.emplace_back(ObserverHook{this, observer});
+        const ExecutionObserver::Interest interest = observer->interest();
+        uc_hook hook;
+        if (interest.blocks)
+            check(uc_hook_add(engine_.get(), &hook, UC_HOOK_BLOCK,
+                              reinterpret_cast<void *>(&on_observed_block), &link, 1, 0),
+                  "hooking blocks");
+        if (interest.instructions)
+            check(uc_hook_add(engine_.get(), &hook, UC_HOOK_CODE,
+                              reinterpret_cast<void *>(&on_observed_instruction), &link, 1, 0),
+                  "hooking instructions");
+        if (interest.accesses)
+            check(uc_hook_add(engine_.get(), &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
+                              reinterpret_cast<void *>(&on_observed_access), &link, 1, 0),
+                  "hooking accesses");
+    }
 }
 
 // unicorn 2.0 cannot hook rdtsc itself, so every 0F 31 in executable bytes
@@ -164,6 +198,16 @@ uint32_t Machine::eax() const {
 }
 uint32_t Machine::edx() const {
     return read_register(UC_X86_REG_EDX);
+}
+
+Machine::X87Bits Machine::read_x87(int reg) const {
+    X87Bits bits{};
+    check(uc_reg_read(engine_.get(), reg, bits.data()), "reading an x87 register");
+    return bits;
+}
+
+void Machine::write_x87(int reg, const X87Bits &bits) {
+    check(uc_reg_write(engine_.get(), reg, bits.data()), "writing an x87 register");
 }
 
 long double Machine::st0() const {
@@ -217,6 +261,18 @@ RunResult Machine::run_program(const std::vector<std::string> &argv) {
     return run(entry_, 0);
 }
 
+void Machine::prepare_program(const std::vector<std::string> &argv) {
+    reset_cpu(build_initial_stack(argv));
+    write_register(UC_X86_REG_EIP, entry_);
+    instructions_ = 0;
+}
+
+RunResult Machine::resume(uint64_t budget) {
+    count_ceiling_ = instructions_ + budget;
+    ceiling_end_ = RunResult::End::preempted;
+    return run_on(read_register(UC_X86_REG_EIP), 0);
+}
+
 RunResult Machine::call(uint32_t address, const std::vector<uint32_t> &args) {
     // At the call the stack is 16-byte aligned, as the i386 ABI wants.
     const std::string bytes = words(args);
@@ -231,20 +287,37 @@ RunResult Machine::call(uint32_t address, const std::vector<uint32_t> &args) {
 }
 
 RunResult Machine::run(uint32_t start, uint64_t until) {
+    instructions_ = 0;
+    count_ceiling_ = options_.instruction_limit != 0 ? options_.instruction_limit
+                                                     : std::numeric_limits<uint64_t>::max();
+    ceiling_end_ = RunResult::End::limit;
+    return run_on(start, until);
+}
+
+RunResult Machine::run_on(uint32_t start, uint64_t until) {
     stop_.reset();
     host_error_ = nullptr;
     fault_eip_.reset();
     page_fault_.reset();
-    instructions_ = 0;
     block_start_ = 0;
     near_limit_ = false;
     uc_err error = uc_emu_start(engine_.get(), start, until, 0, 0);
     if (near_limit_ && !host_error_) error = step_to_limit(until);
     if (page_fault_ && !host_error_) stop_ = report_page_fault();
     if (host_error_) std::rethrow_exception(host_error_);
+    if (stop_ && stop_->end == RunResult::End::blocked) write_register(UC_X86_REG_EIP, blocked_at_);
     RunResult result = stop_ ? *stop_ : classify_stop(error, until);
     if (fault_eip_ && block_start_ != 0) count_to_fault();
+    // Debuggers and reports find the guest standing on the faulting instruction.
+    if (fault_eip_) write_register(UC_X86_REG_EIP, *fault_eip_);
+    // A process that waits or gave up its turn goes on later.
+    if (result.end != RunResult::End::blocked && result.end != RunResult::End::preempted)
+        conclude(result);
     return result;
+}
+
+void Machine::conclude(const RunResult &result) {
+    for (ExecutionObserver *observer : options_.observers) observer->on_end(*this, result);
 }
 
 // The limit falls inside the block the run stopped before, so that block alone
@@ -290,20 +363,24 @@ RunResult Machine::report_page_fault() {
                : access == UC_MEM_READ ? UC_MEM_READ_UNMAPPED
                                        : UC_MEM_FETCH_UNMAPPED;
     }
-    return fault_at(fault_report::memory(type, address, eip), eip);
+    return fault_at({.kind = Fault::Kind::memory,
+                     .eip = eip,
+                     .esp = read_register(UC_X86_REG_ESP),
+                     .access = type,
+                     .address = address});
 }
 
 // The engine stopped without one of our hooks asking it to.
 RunResult Machine::classify_stop(uc_err error, uint64_t until) {
     const uint32_t eip = read_register(UC_X86_REG_EIP);
-    if (error == UC_ERR_INSN_INVALID) return fault_at(fault_report::invalid_instruction(eip), eip);
+    if (error == UC_ERR_INSN_INVALID) return fault_at({Fault::Kind::invalid_instruction, eip});
     if (error == UC_ERR_OK && until != 0 && eip == until) return {RunResult::End::returned, 0, {}};
     // unicorn ends the run quietly at hlt, leaving eip past it.
     uint8_t previous = 0;
     if (error == UC_ERR_OK && uc_mem_read(engine_.get(), eip - 1, &previous, 1) == UC_ERR_OK &&
         previous == kHlt)
-        return fault_at(fault_report::halt(eip - 1), eip - 1);
-    return fault_at(fault_report::stopped(eip), eip);
+        return fault_at({Fault::Kind::halt, eip - 1});
+    return fault_at({Fault::Kind::unexplained, eip});
 }
 
 void Machine::stop_with(RunResult result) {
@@ -311,9 +388,9 @@ void Machine::stop_with(RunResult result) {
     uc_emu_stop(engine_.get());
 }
 
-RunResult Machine::fault_at(std::string message, uint32_t eip) {
-    fault_eip_ = eip;
-    return {RunResult::End::fault, 0, std::move(message)};
+RunResult Machine::fault_at(Fault fault) {
+    fault_eip_ = fault.eip;
+    return {RunResult::End::fault, 0, fault_report::describe(fault), fault};
 }
 
 void Machine::on_interrupt(uc_engine *, uint32_t vector, void *self) {
@@ -330,8 +407,9 @@ void Machine::on_interrupt(uc_engine *, uint32_t vector, void *self) {
             uc_emu_stop(machine.engine_.get());
         } else {
             // Left alone, an exception would escalate into a double fault.
-            const uint32_t eip = machine.read_register(UC_X86_REG_EIP);
-            machine.stop_with(machine.fault_at(fault_report::exception(vector, eip), eip));
+            machine.stop_with(machine.fault_at({.kind = Fault::Kind::exception,
+                                                .eip = machine.read_register(UC_X86_REG_EIP),
+                                                .vector = vector}));
         }
     });
 }
@@ -341,7 +419,18 @@ void Machine::handle_trap() {
                     {read_register(UC_X86_REG_EBX), read_register(UC_X86_REG_ECX),
                      read_register(UC_X86_REG_EDX), read_register(UC_X86_REG_ESI),
                      read_register(UC_X86_REG_EDI), read_register(UC_X86_REG_EBP)}};
-    const TrapOutcome outcome = kernel_.trap(frame, memory_);
+    const TrapOutcome outcome = handler_.on_trap(frame);
+    if (outcome.blocked) {
+        // Asked to stop here, the engine still runs the instruction at eip,
+        // and again and again were that the int 0x80 itself: so eip goes to
+        // the halting stub, and the run puts it back on the int (two bytes),
+        // eax still the call number, for the call to be made afresh when the
+        // guest goes on.
+        blocked_at_ = read_register(UC_X86_REG_EIP) - 2;
+        write_register(UC_X86_REG_EIP, layout::kReturnAddress);
+        stop_with({RunResult::End::blocked, 0, {}});
+        return;
+    }
     write_register(UC_X86_REG_EAX, static_cast<uint32_t>(outcome.result));
     if (outcome.exit_status) stop_with({RunResult::End::exited, *outcome.exit_status, {}});
 }
@@ -355,8 +444,11 @@ bool Machine::on_invalid_memory(uc_engine *, uc_mem_type type, uint64_t address,
                               type == UC_MEM_FETCH_UNMAPPED;
         backed = unmapped && machine.address_space_.back(static_cast<uint32_t>(address));
         if (backed) return;
-        const uint32_t eip = machine.read_register(UC_X86_REG_EIP);
-        machine.stop_ = machine.fault_at(fault_report::memory(type, address, eip), eip);
+        machine.stop_ = machine.fault_at({.kind = Fault::Kind::memory,
+                                          .eip = machine.read_register(UC_X86_REG_EIP),
+                                          .esp = machine.read_register(UC_X86_REG_ESP),
+                                          .access = type,
+                                          .address = static_cast<uint32_t>(address)});
     });
     return backed;
 }
@@ -391,10 +483,12 @@ void Machine::count_block(uint32_t block, uint32_t size) {
 
 void Machine::on_instruction(uc_engine *, uint64_t, uint32_t, void *self) {
     guarded(self, [](Machine &machine) {
-        const uint64_t limit = machine.options_.instruction_limit;
+        const uint64_t ceiling = machine.count_ceiling_;
+        const RunResult::End end = machine.ceiling_end_;
         // A stop requested here keeps this instruction from running.
-        if (limit != 0 && machine.instructions_ == limit && !machine.stop_)
-            machine.stop_with({RunResult::End::limit, 0, fault_report::limit(limit)});
+        if (machine.instructions_ == ceiling && !machine.stop_)
+            machine.stop_with(
+                {end, 0, end == RunResult::End::limit ? fault_report::limit(ceiling) : ""});
         else
             ++machine.instructions_;
     });
@@ -407,6 +501,35 @@ void Machine::on_rdtsc(uc_engine *, uint64_t address, uint32_t, void *self) {
         machine.write_register(UC_X86_REG_EDX, static_cast<uint32_t>(value >> 32));
         machine.write_register(UC_X86_REG_EIP, static_cast<uint32_t>(address + sizeof kRdtsc));
         ++machine.tsc_reads_;
+    });
+}
+
+void Machine::on_observed_block(uc_engine *, uint64_t address, uint32_t size, void *hook) {
+    const ObserverHook &link = *static_cast<ObserverHook *>(hook);
+    guarded(link.machine, [&link, address, size](Machine &machine) {
+        // The replay of a faulting instruction is the machine's own business.
+        if (machine.replaying_) return;
+        link.observer->on_block(machine, static_cast<uint32_t>(address), size);
+    });
+}
+
+void Machine::on_observed_instruction(uc_engine *, uint64_t address, uint32_t, void *hook) {
+    const ObserverHook &link = *static_cast<ObserverHook *>(hook);
+    guarded(link.machine, [&link, address](Machine &machine) {
+        // A stop asked for by an earlier hook of this instruction stands.
+        if (!machine.stop_ &&
+            !link.observer->on_instruction(machine, static_cast<uint32_t>(address)))
+            machine.stop_with({RunResult::End::killed, 0, "ended by the debugger"});
+    });
+}
+
+void Machine::on_observed_access(uc_engine *, uc_mem_type type, uint64_t address, int size, int64_t,
+                                 void *hook) {
+    const ObserverHook &link = *static_cast<ObserverHook *>(hook);
+    guarded(link.machine, [&link, type, address, size](Machine &machine) {
+        if (machine.replaying_) return;
+        link.observer->on_access(machine, type == UC_MEM_WRITE, static_cast<uint32_t>(address),
+                                 static_cast<uint32_t>(size));
     });
 }
 

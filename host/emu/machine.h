@@ -1,21 +1,25 @@
-// A kivos process on an emulated 32-bit x86: the image mapped at its
-// addresses, a stack, and every int 0x80 answered by the Kernel. Guest faults
-// end a run with a report; nothing the guest does reaches the host.
+// The CPU and address space of one kivos process on an emulated 32-bit x86:
+// the image mapped at its addresses, a stack, and every int 0x80 handed to a
+// TrapHandler. Guest faults end a run with a report; nothing the guest does
+// reaches the host.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "emu/address_space.h"
 #include "emu/block_lengths.h"
 #include "emu/elf_image.h"
 #include "emu/engine.h"
+#include "emu/execution_observer.h"
 #include "emu/guest_memory.h"
-#include "emu/kernel.h"
 #include "emu/run_result.h"
+#include "emu/trap.h"
 
 namespace kivos::emu {
 
@@ -30,16 +34,26 @@ struct MachineOptions {
     // Every rdtsc of the image reads this instead of the host's clock, which
     // the engine's own counter follows and which cannot be set.
     std::optional<uint64_t> pinned_tsc = std::nullopt;
+    // Debuggers and coverage counters; each costs the hooks it asks for.
+    std::vector<ExecutionObserver *> observers = {};
 };
 
 class Machine {
   public:
-    Machine(const ElfImage &image, Kernel &kernel, MachineOptions options = {});
+    Machine(const ElfImage &image, TrapHandler &handler, MachineOptions options = {});
     Machine(const Machine &) = delete;
     Machine &operator=(const Machine &) = delete;
 
     // Runs the image from its entry with argc and argv on the stack.
     RunResult run_program(const std::vector<std::string> &argv);
+    // Sets the program up as run_program does, without running it.
+    void prepare_program(const std::vector<std::string> &argv);
+    // Runs on from where the guest stopped, for at most `budget` more
+    // instructions (counting must be on); `preempted` when they are used up.
+    RunResult resume(uint64_t budget);
+    // Tells the observers the run has ended so, for ends decided outside the
+    // machine (the limit of all processes, a deadlock).
+    void conclude(const RunResult &result);
     // Calls the function at `address` cdecl, arguments pushed right to left;
     // ends `returned` when it returns.
     RunResult call(uint32_t address, const std::vector<uint32_t> &args);
@@ -47,14 +61,24 @@ class Machine {
     uint32_t eax() const;
     uint32_t edx() const;
     long double st0() const;
-    // Instructions the last run executed, when counting.
+    // Any register by its unicorn number (UC_X86_REG_*); throw MachineError.
+    uint32_t read_register(int reg) const;
+    void write_register(int reg, uint32_t value);
+    // An x87 register (UC_X86_REG_ST0..ST7, counted from the stack top) as its 80 bits.
+    using X87Bits = std::array<uint8_t, 10>;
+    X87Bits read_x87(int reg) const;
+    void write_x87(int reg, const X87Bits &bits);
+    // Instructions the last run executed, when counting; resumed runs add up.
     uint64_t instructions() const { return instructions_; }
     // How often the guest has read the pinned time-stamp counter.
     uint64_t tsc_reads() const { return tsc_reads_; }
 
-    // Maps zero-filled guest memory; `perms` are UC_PROT_* bits. Throws MachineError.
-    void map(uint32_t address, uint32_t size, uint32_t perms);
+    // Maps guest memory holding `contents` and zeros after them; `perms` are
+    // UC_PROT_* bits. Throws MachineError.
+    void map(uint32_t address, uint32_t size, uint32_t perms, std::string_view contents = {});
+    void unmap(uint32_t address, uint32_t size);
     const GuestMemory &memory() const { return memory_; }
+    const AddressSpace &address_space() const { return address_space_; }
 
   private:
     void load(const ElfImage &image);
@@ -63,14 +87,14 @@ class Machine {
     void reset_cpu(uint32_t esp);
     uint32_t build_initial_stack(const std::vector<std::string> &argv);
     RunResult run(uint32_t start, uint64_t until);
+    RunResult run_on(uint32_t start, uint64_t until);
     uc_err step_to_limit(uint64_t until);
     void count_to_fault();
     RunResult report_page_fault();
     RunResult classify_stop(uc_err error, uint64_t until);
-    uint32_t read_register(int reg) const;
-    void write_register(int reg, uint32_t value);
     void stop_with(RunResult result);
-    RunResult fault_at(std::string message, uint32_t eip);
+    RunResult fault_at(Fault fault);
+    void hook_observers();
 
     template <typename Work>
     static void guarded(void *self, Work work) noexcept;
@@ -83,6 +107,17 @@ class Machine {
     static void on_rdtsc(uc_engine *engine, uint64_t address, uint32_t size, void *self);
     void handle_trap();
 
+    // What an observer's hooks get as their user data.
+    struct ObserverHook {
+        Machine *machine;
+        ExecutionObserver *observer;
+    };
+    static void on_observed_block(uc_engine *engine, uint64_t address, uint32_t size, void *hook);
+    static void on_observed_instruction(uc_engine *engine, uint64_t address, uint32_t size,
+                                        void *hook);
+    static void on_observed_access(uc_engine *engine, uc_mem_type type, uint64_t address, int size,
+                                   int64_t value, void *hook);
+
     Engine engine_;
     AddressSpace address_space_;
     // The CPU as paging left it, before any run. The engine never delivers an
@@ -90,13 +125,15 @@ class Machine {
     // (a double fault) without this state put back at each run.
     CpuState reset_state_;
     GuestMemory memory_;
-    Kernel &kernel_;
+    TrapHandler &handler_;
     MachineOptions options_;
     uint32_t entry_;
     BlockLengths block_lengths_;
     uint64_t instructions_ = 0;
-    // A block that would take the count past this runs an instruction at a time.
+    // A block that would take the count past this runs an instruction at a
+    // time, and the run stops at it, ending `ceiling_end_`.
     uint64_t count_ceiling_;
+    RunResult::End ceiling_end_ = RunResult::End::limit;
     // The block counted last: a fault inside it leaves the instructions after
     // the faulting one uncounted.
     uint32_t block_start_ = 0;
@@ -112,8 +149,10 @@ class Machine {
     bool near_limit_ = false;
     uint32_t near_limit_block_size_ = 0;
     uint64_t tsc_reads_ = 0;
+    uint32_t blocked_at_ = 0;  // the int 0x80 of a call that must wait
     std::optional<RunResult> stop_;
     std::exception_ptr host_error_;
+    std::vector<ObserverHook> observer_hooks_;
 };
 
 }  // namespace kivos::emu

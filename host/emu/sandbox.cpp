@@ -35,6 +35,13 @@ Sandbox::Sandbox(const std::filesystem::path &root)
     if (host_root_ == "/") host_root_.clear();
 }
 
+Sandbox::Sandbox(const Sandbox &other)
+    : root_(::fcntl(other.root_.get(), F_DUPFD_CLOEXEC, 0)),
+      host_root_(other.host_root_),
+      cwd_(other.cwd_) {
+    if (root_.get() < 0) throw MachineError("cannot share the root folder: too many open files");
+}
+
 std::string Sandbox::absolute(std::string_view path) const {
     if (path.starts_with('/')) return std::string(path);
     std::string full = cwd_ == "/" ? std::string() : cwd_;
@@ -69,17 +76,31 @@ Opened Sandbox::open_file(std::string_view path, uint32_t flags) const {
         (flags & KIVOS_O_ACCMODE) == KIVOS_O_ACCMODE)
         return {OwnedFd(), -KIVOS_EINVAL};
     if (path.empty()) return {OwnedFd(), -KIVOS_ENOENT};
-    // Creating or truncating needs write access on the host; the guest still only reads.
+    // Creating or truncating a file opened for reading needs write access on the host all the same.
     const bool changes = (flags & (KIVOS_O_CREAT | KIVOS_O_TRUNC)) != 0;
-    uint64_t host_flags = changes ? O_RDWR : O_RDONLY;
-    if (flags & KIVOS_O_CREAT) host_flags |= O_CREAT;
-    if (flags & KIVOS_O_TRUNC) host_flags |= O_TRUNC;
+    const uint32_t access = flags & KIVOS_O_ACCMODE;
+    const uint64_t host_flags = (access == KIVOS_O_WRONLY            ? O_WRONLY
+                                 : access == KIVOS_O_RDWR || changes ? O_RDWR
+                                                                     : O_RDONLY) |
+                                (flags & KIVOS_O_CREAT ? O_CREAT : 0) |
+                                (flags & KIVOS_O_TRUNC ? O_TRUNC : 0);
     Opened opened = resolve(absolute(path), host_flags, (flags & KIVOS_O_CREAT) ? kFileMode : 0);
     if (opened.error != 0) return opened;
     struct stat status {};
     if (::fstat(opened.fd.get(), &status) != 0) return {OwnedFd(), guest_error(errno)};
     if (S_ISDIR(status.st_mode)) return {OwnedFd(), -KIVOS_EISDIR};
     return opened;
+}
+
+int32_t Sandbox::check_leaf(std::string_view path, bool may_be_file) const {
+    const Parent parent = parent_of(path);
+    if (parent.folder.error != 0) return parent.folder.error;
+    struct stat status {};
+    if (::fstatat(parent.folder.fd.get(), parent.leaf.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? 0 : guest_error(errno);
+    if (!may_be_file) return -KIVOS_EEXIST;
+    if (S_ISDIR(status.st_mode)) return -KIVOS_EISDIR;
+    return S_ISLNK(status.st_mode) ? -KIVOS_ELOOP : 0;
 }
 
 int32_t Sandbox::make_directory(std::string_view path) const {

@@ -22,13 +22,22 @@ class Sandbox {
   public:
     // Throws MachineError when `root` is not a folder.
     explicit Sandbox(const std::filesystem::path &root);
+    // The same root and current folder: what a child process starts with.
+    Sandbox(const Sandbox &other);
+    Sandbox(Sandbox &&other) noexcept = default;
 
     // "/" at the root, "/sub/dir" below it.
     const std::string &cwd() const { return cwd_; }
+    // `path` from the root: relative paths start at the current folder.
+    std::string absolute(std::string_view path) const;
 
-    // open: `flags` are the kivos open flags; whatever the access mode, the
-    // file is opened for reading.
+    // open: `flags` are the kivos open flags, the access mode reading,
+    // writing or both.
     Opened open_file(std::string_view path, uint32_t flags) const;
+    // 0 when `path` names an entry of an existing folder that does not exist
+    // yet, or with `may_be_file` a file that write_file may replace; else a
+    // negated kivos error number (EEXIST, EISDIR, ELOOP for a link).
+    int32_t check_leaf(std::string_view path, bool may_be_file) const;
     int32_t make_directory(std::string_view path) const;
     int32_t remove_file(std::string_view path) const;
     int32_t remove_directory(std::string_view path) const;
@@ -42,7 +51,6 @@ class Sandbox {
         Opened folder;
         std::string leaf;
     };
-    std::string absolute(std::string_view path) const;
     Opened resolve(const std::string &path, uint64_t flags, uint64_t mode) const;
     Parent parent_of(std::string_view path) const;
 

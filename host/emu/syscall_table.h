@@ -11,7 +11,8 @@ struct SyscallInfo {
     uint32_t number;
     std::string_view name;
     // One letter per argument register, ebx first: d signed, u unsigned,
-    // x hexadecimal, p address, s guest string.
+    // x hexadecimal, p address, s guest string, w and r buffers the call reads
+    // or fills (see kivos/syscalls.h).
     std::string_view arguments;
 };
 

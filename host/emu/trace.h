@@ -7,11 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "emu/syscall_table.h"
+#include "emu/call_counts.h"
 
 namespace kivos::emu {
 
 struct TrapRecord {
+    uint32_t pid;  // the process that trapped
     uint32_t number;
     std::string name;
     std::array<uint32_t, 6> args;  // ebx, ecx, edx, esi, edi, ebp
@@ -34,24 +35,18 @@ class Trace {
     bool wants_records() const { return keep_ || listener_; }
 
     // Counts one trap of `call` (nullptr: a number that is no kivos call).
-    void count(const SyscallInfo *call);
+    void count(const SyscallInfo *call) { counts_.count(call); }
     void add(TrapRecord record);
     void clear();
 
     const std::vector<TrapRecord> &records() const { return records_; }
-    uint64_t total() const { return total_; }
-    uint64_t calls_of(const SyscallInfo &call) const;
-    // Traps whose number is no kivos call, all numbers together, so that a
-    // guest trying many cannot make the count grow.
-    uint64_t unknown_calls() const { return unknown_calls_; }
+    const CallCounts &counts() const { return counts_; }
 
   private:
     bool keep_ = true;
     std::function<void(const TrapRecord &)> listener_;
     std::vector<TrapRecord> records_;
-    uint64_t total_ = 0;
-    std::vector<uint64_t> calls_ = std::vector<uint64_t>(syscalls().size());
-    uint64_t unknown_calls_ = 0;
+    CallCounts counts_;
 };
 
 }  // namespace kivos::emu

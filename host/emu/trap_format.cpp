@@ -2,13 +2,14 @@
 
 #include <kivos/abi.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace kivos::emu {
 namespace {
 
-// Longer strings are cut here and marked with "..." after the quote.
-constexpr uint32_t kShownStringBytes = 48;
+// Strings and buffers longer than this are cut and marked with "..." after the quote.
+constexpr uint32_t kShownBytes = 32;
 constexpr uint32_t kStringLimit = 4096;
 
 std::string printf_string(const char *format, uint32_t value) {
@@ -21,15 +22,9 @@ std::string address(uint32_t value) {
     return value == 0 ? "NULL" : printf_string("0x%x", value);
 }
 
-std::string quoted(uint32_t at, const GuestMemory &memory) {
-    std::string text;
-    const int32_t error = memory.read_string(at, kStringLimit, text);
-    if (error == -KIVOS_EFAULT || at == 0) return address(at);
-    const bool cut = error != 0 || text.size() > kShownStringBytes;
-    if (text.size() > kShownStringBytes) text.resize(kShownStringBytes);
-
+std::string escaped(std::string_view bytes, bool cut) {
     std::string out = "\"";
-    for (const char c : text) {
+    for (const char c : bytes) {
         switch (c) {
             case '"':
                 out += "\\\"";
@@ -58,6 +53,21 @@ std::string quoted(uint32_t at, const GuestMemory &memory) {
     return out;
 }
 
+std::string quoted_string(uint32_t at, const GuestMemory &memory) {
+    std::string text;
+    const int32_t error = memory.read_string(at, kStringLimit, text);
+    if (error == -KIVOS_EFAULT || at == 0) return address(at);
+    const bool cut = error != 0 || text.size() > kShownBytes;
+    return escaped(std::string_view(text).substr(0, kShownBytes), cut);
+}
+
+// `size` bytes at `at`; a buffer the guest cannot read shows as its address.
+std::string quoted_buffer(uint32_t at, uint32_t size, const GuestMemory &memory) {
+    std::string bytes;
+    if (memory.read(at, std::min(size, kShownBytes), bytes) != 0) return address(at);
+    return escaped(bytes, size > kShownBytes);
+}
+
 std::string argument(char kind, uint32_t value, const GuestMemory &memory) {
     switch (kind) {
         case 'd':
@@ -67,10 +77,20 @@ std::string argument(char kind, uint32_t value, const GuestMemory &memory) {
         case 'p':
             return address(value);
         case 's':
-            return quoted(value, memory);
+            return quoted_string(value, memory);
         default:
             return printf_string("0x%x", value);
     }
+}
+
+// A buffer reads as the bytes the call takes (counted by the next argument)
+// or, once it has answered, the bytes it filled in (counted by its answer).
+std::string buffer_argument(char kind, size_t index, const std::array<uint32_t, 6> &args,
+                            std::optional<int32_t> result, const GuestMemory &memory) {
+    if (kind == 'w')
+        return quoted_buffer(args[index], index + 1 < args.size() ? args[index + 1] : 0, memory);
+    if (!result || *result < 0) return address(args[index]);
+    return quoted_buffer(args[index], static_cast<uint32_t>(*result), memory);
 }
 
 // A call whose answer is an address still fails with a negated error number, as every call does.
@@ -94,7 +114,9 @@ std::string format_trap(std::string_view name, std::string_view kinds,
     line += '(';
     for (size_t i = 0; i < kinds.size() && i < args.size(); ++i) {
         if (i != 0) line += ", ";
-        line += argument(kinds[i], args[i], memory);
+        const char kind = kinds[i];
+        line += kind == 'w' || kind == 'r' ? buffer_argument(kind, i, args, result, memory)
+                                           : argument(kind, args[i], memory);
     }
     line += ')';
     if (result) line += " = " + result_text(result_kind, *result, memory);

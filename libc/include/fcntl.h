@@ -9,6 +9,7 @@ typedef unsigned int mode_t;
 
 #define O_RDONLY KIVOS_O_RDONLY
 #define O_WRONLY KIVOS_O_WRONLY
+#define O_RDWR KIVOS_O_RDWR
 #define O_CREAT KIVOS_O_CREAT
 #define O_TRUNC KIVOS_O_TRUNC
 

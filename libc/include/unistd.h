@@ -29,10 +29,14 @@ typedef int pid_t;
 #define W_OK 2
 #define X_OK 1
 
-#define PROT_NONE 0
-#define PROT_READ 1
-#define PROT_WRITE 2
-#define PROT_EXEC 4
+#define PROT_NONE KIVOS_PROT_NONE
+#define PROT_READ KIVOS_PROT_READ
+#define PROT_WRITE KIVOS_PROT_WRITE
+#define PROT_EXEC KIVOS_PROT_EXEC
+/* mmap gives private memory only: anonymous, or a read-only copy of a file. */
+#define MAP_PRIVATE KIVOS_MAP_PRIVATE
+#define MAP_ANONYMOUS KIVOS_MAP_ANONYMOUS
+#define MAP_ANON MAP_ANONYMOUS
 #define MAP_FAILED ((void *)-1)
 
 KIVOS_BEGIN_DECLS

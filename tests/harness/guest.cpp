@@ -7,6 +7,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "harness/coverage.h"
+
 namespace kivos::test {
 namespace {
 
@@ -64,13 +66,15 @@ Guest::Guest(GuestOptions options)
         emu::KernelOptions{.root = sandbox_.path(), .real_sleep = false});
     kernel_->console().capture();
     kernel_->input().provide("");
-    machine_ = std::make_unique<emu::Machine>(
-        image_, *kernel_,
+    process_ = std::make_unique<emu::Process>(
+        *kernel_, 1, image_,
         emu::MachineOptions{.count_instructions = options_.count_instructions,
                             .instruction_limit = options_.instruction_limit,
                             .count_each_instruction = options_.count_each_instruction,
-                            .pinned_tsc = options_.pinned_tsc});
-    machine_->map(kScratchBase, kScratchSize, UC_PROT_READ | UC_PROT_WRITE);
+                            .pinned_tsc = options_.pinned_tsc,
+                            .observers = coverage_observers(options_.image)},
+        kernel_->root(), kernel_->console_descriptors());
+    process_->machine().map(kScratchBase, kScratchSize, UC_PROT_READ | UC_PROT_WRITE);
 }
 
 Guest::Guest(const char *image)
@@ -87,36 +91,41 @@ uint32_t Guest::symbol(std::string_view name) const {
 }
 
 void Guest::run_call(std::string_view function, const std::vector<uint32_t> &args) {
-    const RunResult result = machine_->call(symbol(function), args);
+    const RunResult result = process_->machine().call(symbol(function), args);
     switch (result.end) {
         case RunResult::End::returned:
             return;
         case RunResult::End::exited:
             exit_status_ = result.status;
             return;
+        case RunResult::End::blocked:
+        case RunResult::End::preempted:
+        case RunResult::End::deadlock:
+            throw GuestFault("the call waits for something no other process can do");
         case RunResult::End::fault:
         case RunResult::End::limit:
+        case RunResult::End::killed:
             throw GuestFault(result.message);
     }
 }
 
 uint32_t Guest::call(std::string_view function, std::vector<uint32_t> args) {
     run_call(function, args);
-    return machine_->eax();
+    return process_->machine().eax();
 }
 
 uint64_t Guest::call64(std::string_view function, std::vector<uint32_t> args) {
     run_call(function, args);
-    return uint64_t{machine_->edx()} << 32 | machine_->eax();
+    return uint64_t{process_->machine().edx()} << 32 | process_->machine().eax();
 }
 
 long double Guest::call_x87(std::string_view function, std::vector<uint32_t> args) {
     run_call(function, args);
-    return machine_->st0();
+    return process_->machine().st0();
 }
 
 RunResult Guest::run_program(std::vector<std::string> argv) {
-    RunResult result = machine_->run_program(argv);
+    RunResult result = process_->machine().run_program(argv);
     if (result.end == RunResult::End::exited) exit_status_ = result.status;
     return result;
 }
@@ -144,7 +153,7 @@ uint32_t Guest::place_at_edge(std::string_view bytes) {
     const uint32_t pages =
         std::max<uint32_t>(1, static_cast<uint32_t>((bytes.size() + kPage - 1) / kPage));
     const uint32_t end = next_edge_ + pages * kPage;
-    machine_->map(next_edge_, pages * kPage, UC_PROT_READ | UC_PROT_WRITE);
+    process_->machine().map(next_edge_, pages * kPage, UC_PROT_READ | UC_PROT_WRITE);
     // The page after `end` stays unmapped: the next region starts one page later.
     next_edge_ = end + kPage;
     const uint32_t address = end - static_cast<uint32_t>(bytes.size());
@@ -154,13 +163,14 @@ uint32_t Guest::place_at_edge(std::string_view bytes) {
 
 std::string Guest::read(uint32_t address, size_t n) const {
     std::string bytes;
-    check_memory(machine_->memory().read(address, static_cast<uint32_t>(n), bytes), address);
+    check_memory(process_->machine().memory().read(address, static_cast<uint32_t>(n), bytes),
+                 address);
     return bytes;
 }
 
 std::string Guest::read_string(uint32_t address) const {
     std::string text;
-    check_memory(machine_->memory().read_string(address, kLongestString, text), address);
+    check_memory(process_->machine().memory().read_string(address, kLongestString, text), address);
     return text;
 }
 
@@ -171,7 +181,7 @@ uint32_t Guest::read32(uint32_t address) const {
 }
 
 void Guest::write(uint32_t address, std::string_view bytes) {
-    check_memory(machine_->memory().write(address, bytes), address);
+    check_memory(process_->machine().memory().write(address, bytes), address);
 }
 
 void Guest::write32(uint32_t address, uint32_t value) {
@@ -205,10 +215,10 @@ emu::FaultInjection &Guest::faults() {
     return kernel_->faults();
 }
 uint64_t Guest::instructions() const {
-    return machine_->instructions();
+    return process_->machine().instructions();
 }
 uint64_t Guest::tsc_reads() const {
-    return machine_->tsc_reads();
+    return process_->machine().tsc_reads();
 }
 
 }  // namespace kivos::test

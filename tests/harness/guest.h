@@ -17,6 +17,7 @@
 #include "emu/fault_injection.h"
 #include "emu/kernel.h"
 #include "emu/machine.h"
+#include "emu/process.h"
 #include "emu/run_result.h"
 #include "emu/trace.h"
 
@@ -112,7 +113,7 @@ class Guest {
     TempFolder sandbox_;
     emu::ElfImage image_;
     std::unique_ptr<emu::Kernel> kernel_;
-    std::unique_ptr<emu::Machine> machine_;
+    std::unique_ptr<emu::Process> process_;
     std::optional<int32_t> exit_status_;
     uint32_t scratch_used_ = 0;
     uint32_t next_edge_;

@@ -2,7 +2,9 @@
  *
  * X(number, name, arguments): `arguments` spells how each argument register
  * (ebx, ecx, edx, esi, edi, ebp in that order) reads in a trace:
- *   d signed decimal, u unsigned decimal, x hexadecimal, p address, s path;
+ *   d signed decimal, u unsigned decimal, x hexadecimal, p address, s path,
+ *   w bytes handed to the call (as many as the next argument counts),
+ *   r bytes the call filled in (as many as its answer counts);
  * "=p" after them: the answer is an address (signed decimal otherwise).
  * The library's wrappers take their call numbers from here and the host
  * machine's kernel dispatches on the same list, so the two cannot drift.
@@ -14,20 +16,20 @@
 /* One call a line. */
 /* clang-format off */
 #define KIVOS_SYSCALLS(X)                 \
-    X(1, write, "dpu")                    \
+    X(1, write, "dwu")                    \
     X(2, _exit, "d")                      \
-    X(3, read, "dpu")                     \
+    X(3, read, "dru")                     \
     X(4, open, "sxx")                     \
     X(5, close, "d")                      \
     X(6, getkey, "")                      \
-    X(21, writefile, "spu")               \
+    X(21, writefile, "swu")               \
     X(22, usleep, "u")                    \
     X(49, mkdir, "s")                     \
     X(50, unlink, "s")                    \
     X(51, rmdir, "s")                     \
     X(52, getcwd, "pu=p")                 \
     X(53, kivfs_stream_begin, "s")        \
-    X(54, kivfs_stream_write, "dpu")      \
+    X(54, kivfs_stream_write, "dwu")      \
     X(55, kivfs_stream_end, "d")          \
     X(95, chdir, "s")                     \
     X(98, mmap, "puxxdd=p")               \
