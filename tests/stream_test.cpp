@@ -344,16 +344,6 @@ TEST(StreamWriter, LoopsOnPartialWritesAndStopsOnAFailedOne) {
     }
 }
 
-TEST(StreamWriter, StandardRecordsAreDescriptorStreams) {
-    Guest g;
-    for (const auto &[name, fd] : {std::pair("stdin", 0u), {"stdout", 1u}, {"stderr", 1u}}) {
-        const uint32_t record = g.read_symbol(name);
-        EXPECT_EQ(g.read(record, file_record::size),
-                  "\1\0\0\0"s + static_cast<char>(fd) + std::string(file_record::size - 5, '\0'))
-            << name;
-    }
-}
-
 TEST(StreamReading, FgetcEndOfFileAndRewind) {
     Guest g;
     const uint32_t s = open_for_reading(g, "bytes", "A\xff\0B"s);
