@@ -177,60 +177,57 @@ std::pair<uint32_t, uint32_t> state_of(Guest &g, uint32_t stream) {
     return {g.read32(stream + file_record::position), g.read32(stream + file_record::eof_flag)};
 }
 
+// Each call matches its whole format against one word of the stream: what it answers and stores,
+// and the stream's position and end-of-file flag after it.
 TEST(Fscanf, OneWordPerCall) {
-    Guest g;
-    const uint32_t stream = open_for_reading(g, "numbers", "  42 17\n");
-    const uint32_t value = g.reserve(8);
-    const uint32_t format = g.place_string("%d");
-    EXPECT_EQ(g.call("fscanf", {stream, format, value}), 1u);
-    EXPECT_EQ(g.read32(value), 42u);
-    EXPECT_EQ(state_of(g, stream), std::pair(5u, 0u));
-    EXPECT_EQ(g.call("fscanf", {stream, format, value}), 1u);
-    EXPECT_EQ(g.read32(value), 17u);
-    EXPECT_EQ(state_of(g, stream), std::pair(8u, 0u));
-    EXPECT_EQ(g.call("fscanf", {stream, format, value}), k_minus_one);
-    EXPECT_EQ(state_of(g, stream), std::pair(8u, 1u));
-
-    // The whole format is matched against one word.
-    const uint32_t again = open_for_reading(g, "numbers", "  42 17\n");
-    EXPECT_EQ(g.call("fscanf", {again, g.place_string("%d %d"), value, value + 4}), 1u);
-    EXPECT_EQ(g.read32(value), 42u);
-    EXPECT_EQ(state_of(g, again), std::pair(5u, 0u));
-}
-
-TEST(Fscanf, WordsAreCutAtWhitespaceAnd255Bytes) {
-    Guest g;
-    const uint32_t buffer = g.reserve(k_word_buffer);
-    const uint32_t format = g.place_string("%s");
+    struct Call {
+        std::string format;
+        uint32_t result;
+        std::string stored;  // %s: the string; otherwise the first number, in decimal
+        std::pair<uint32_t, uint32_t> state;
+    };
+    struct Case {
+        std::string input;
+        bool on_stdin;
+        uint32_t failing_read;  // 0: none
+        std::vector<Call> calls;
+    };
     const std::string letters(300, 'q');
-    const uint32_t stream =
-        open_for_reading(g, "long", letters + std::string("\nab\r\t cd\0ef", 11));
-    EXPECT_EQ(g.call("fscanf", {stream, format, buffer}), 1u);
-    EXPECT_EQ(g.read_string(buffer), letters.substr(0, 255));
-    EXPECT_EQ(state_of(g, stream), std::pair(301u, 0u));
-    EXPECT_EQ(g.call("fscanf", {stream, format, buffer}), 1u);
-    EXPECT_EQ(g.read_string(buffer), "ab");
-    EXPECT_EQ(state_of(g, stream), std::pair(304u, 0u));
-    // A NUL read from the stream ends the string that the format sees, not the stream word.
-    EXPECT_EQ(g.call("fscanf", {stream, format, buffer}), 1u);
-    EXPECT_EQ(g.read_string(buffer), "cd");
-    EXPECT_EQ(state_of(g, stream), std::pair(311u, 1u));
-    EXPECT_EQ(g.call("fscanf", {stream, format, buffer}), k_minus_one);
-    EXPECT_EQ(state_of(g, stream), std::pair(311u, 1u));
-}
-
-TEST(Fscanf, StandardInput) {
-    Guest g;
-    g.set_stdin(" \r\nhello world");
-    const uint32_t stdin_record = g.read_symbol("stdin");
-    const uint32_t buffer = g.reserve(32);
-    const uint32_t format = g.place_string("%s");
-    EXPECT_EQ(g.call("fscanf", {stdin_record, format, buffer}), 1u);
-    EXPECT_EQ(g.read_string(buffer), "hello");
-    EXPECT_EQ(state_of(g, stdin_record), std::pair(9u, 0u));
-    EXPECT_EQ(g.call("fscanf", {stdin_record, format, buffer}), 1u);
-    EXPECT_EQ(g.read_string(buffer), "world");
-    EXPECT_EQ(state_of(g, stdin_record), std::pair(14u, 1u));
+    const std::vector<Case> cases = {
+        {"  42 17\n",
+         false,
+         0,
+         {{"%d", 1, "42", {5, 0}}, {"%d", 1, "17", {8, 0}}, {"%d", k_minus_one, "17", {8, 1}}}},
+        {"  42 17\n", false, 0, {{"%d %d", 1, "42", {5, 0}}}},
+        // A NUL read from the stream ends the string that the format sees, not the stream word.
+        {letters + std::string("\nab\r\t cd\0ef", 11),
+         false,
+         0,
+         {{"%s", 1, letters.substr(0, 255), {301, 0}},
+          {"%s", 1, "ab", {304, 0}},
+          {"%s", 1, "cd", {311, 1}},
+          {"%s", k_minus_one, "cd", {311, 1}}}},
+        {" \r\nhello world", true, 0, {{"%s", 1, "hello", {9, 0}}, {"%s", 1, "world", {14, 1}}}},
+        {"1234 5", false, 3, {{"%d", 1, "12", {2, 1}}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.input.substr(0, 20));
+        Guest g;
+        if (c.on_stdin) g.set_stdin(c.input);
+        const uint32_t stream =
+            c.on_stdin ? g.read_symbol("stdin") : open_for_reading(g, "words", c.input);
+        if (c.failing_read != 0) g.faults().fail_nth(KIVOS_SYS_read, c.failing_read, -5);
+        const uint32_t buffer = g.reserve(k_word_buffer);
+        for (const Call &call : c.calls) {
+            SCOPED_TRACE(call.format + " " + call.stored);
+            EXPECT_EQ(g.call("fscanf", {stream, g.place_string(call.format), buffer, buffer + 4}),
+                      call.result);
+            EXPECT_EQ(call.format == "%s" ? g.read_string(buffer)
+                                          : std::to_string(static_cast<int32_t>(g.read32(buffer))),
+                      call.stored);
+            EXPECT_EQ(state_of(g, stream), call.state);
+        }
+    }
 }
 
 TEST(Fscanf, RefusalsAndFailedReads) {
@@ -250,16 +247,6 @@ TEST(Fscanf, RefusalsAndFailedReads) {
     const uint32_t bad = place_stream(g, k_stream_fd, 99);
     EXPECT_EQ(g.call("fscanf", {bad, format, value}), k_minus_one);
     EXPECT_EQ(state_of(g, bad), std::pair(0u, 1u));
-}
-
-TEST(Fscanf, ReadFailingInsideAWordEndsIt) {
-    Guest g;
-    const uint32_t value = g.reserve(4);
-    const uint32_t stream = open_for_reading(g, "digits", "1234 5");
-    g.faults().fail_nth(KIVOS_SYS_read, 3, -5);
-    EXPECT_EQ(g.call("fscanf", {stream, g.place_string("%d"), value}), 1u);
-    EXPECT_EQ(g.read32(value), 12u);
-    EXPECT_EQ(state_of(g, stream), std::pair(2u, 1u));
 }
 
 }  // namespace
