@@ -45,18 +45,6 @@ TEST(RamForecast, FirstArgumentSelectsReportOrUsage) {
     EXPECT_EQ(g.console(), k_report);
 }
 
-TEST(RamForecast, RunsUnderKivosRunWithTheExactBytes) {
-    EXPECT_EQ(run_process({KIVOS_RUN, KIVOS_RAM_FORECAST, "-h"}).out, k_usage);
-    const ProcessResult traced = run_process({KIVOS_RUN, "--trace", KIVOS_RAM_FORECAST});
-    EXPECT_EQ(traced.status, 0);
-    EXPECT_EQ(traced.out, k_report);
-    EXPECT_TRUE(
-        traced.err.starts_with("write(1, \"Predictive Memory Statistics:\", 29) = 29\n"
-                               "write(1, \"\\n\", 1) = 1\nwrite(1, \"  Userland"))
-        << traced.err;
-    EXPECT_TRUE(traced.err.ends_with("write(1, \"\\n\", 1) = 1\n_exit(0)\n")) << traced.err;
-}
-
 TEST(BigCommand, RunsFromItsMovedSections) {
     Guest g(KIVOS_BIG_COMMAND);
     g.run_program({"big_command"});

@@ -150,25 +150,6 @@ TEST(AllocatingStrings, CopiesIntoBlocksOfExactlyTheirLength) {
     EXPECT_EQ(g.read32(g.symbol("errno")), 0u);
 }
 
-TEST(AllocatingStrings, ExhaustedArenaChangesNothing) {
-    const std::vector<CopyCase> cases = {{"strdup", text("abc"), 0, std::nullopt},
-                                         {"strdup", raw(16), 0, std::nullopt},
-                                         {"strndup", text("abc"), 2, std::nullopt},
-                                         {"strndup", text("x"), 0, std::nullopt}};
-    Guest g;
-    ASSERT_NE(g.call("malloc", {k_arena_size - 4}), 0u);
-    for (const CopyCase &c : cases) {
-        SCOPED_TRACE(c.function + " " + c.s.label() + " " + std::to_string(c.n));
-        const uint32_t s = c.s.place(g);
-        g.write32(g.symbol("errno"), 0);
-        EXPECT_EQ(g.call(c.function, {s, c.n}), 0u);
-        EXPECT_EQ(g.read32(g.symbol("errno")), k_enomem);
-        EXPECT_EQ(used(g), k_arena_size);
-        EXPECT_EQ(g.read(s, c.s.bytes.size()), c.s.bytes) << "the string is left alone";
-    }
-    EXPECT_TRUE(g.trace().empty());
-}
-
 // Letters fold down, so 'A' meets the bytes between 'Z' and 'a' as 'a'; low pointers are absent
 // like null, and two absent strings are equal.
 TEST(AllocatingStrings, CaseInsensitiveComparisonsGiveFoldedDifferences) {

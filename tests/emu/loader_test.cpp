@@ -24,18 +24,6 @@ std::string refusal(const Bytes &bytes) {
     return "accepted";
 }
 
-TEST(Loader, AcceptsTheProbeWithItsSegmentsAndSymbols) {
-    const ElfImage image{ElfFile(test::file_bytes(KIVOS_PROBE_IMAGE))};
-    ASSERT_EQ(image.segments().size(), 3u);
-    const Segment &data = image.segments()[2];
-    EXPECT_TRUE(data.writable && !data.executable);
-    EXPECT_LT(data.filesz, data.memsz) << "data and bss share the last segment";
-    EXPECT_EQ(image.entry(), image.file().symbol("_start")->value);
-    EXPECT_EQ(image.file().section(".bss")->type, uint32_t{SHT_NOBITS});
-    EXPECT_TRUE(image.file().symbol("trap").has_value());
-    EXPECT_FALSE(image.file().symbol("no_such_symbol").has_value());
-}
-
 TEST(Loader, RefusesDamagedImagesWithOneLine) {
     const Bytes original = test::file_bytes(KIVOS_PROBE_IMAGE);
     ASSERT_EQ(refusal(original), "accepted");
