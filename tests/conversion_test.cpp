@@ -65,7 +65,7 @@ TEST(IntegerConversion, StrtoulAndStrtolReadTheSameBits) {
     }
 }
 
-TEST(IntegerConversion, AtoiAndAtol) {
+TEST(IntegerConversion, AtoiAndAtolAndWhereTheyStop) {
     const std::vector<std::pair<const char *, int32_t>> cases = {
         {" \t\n-12x", -12},
         {"+7", 7},
@@ -86,10 +86,7 @@ TEST(IntegerConversion, AtoiAndAtol) {
         EXPECT_EQ(static_cast<int32_t>(g.call("atoi", {s})), value);
         EXPECT_EQ(static_cast<int32_t>(g.call("atol", {s})), value);
     }
-}
-
-TEST(IntegerConversion, ReadsNoFurtherThanTheTerminator) {
-    Guest g;
+    // Neither reads past the terminator.
     const uint32_t s = g.place_at_edge(std::string("  123\0", 6));
     EXPECT_EQ(g.call("strtoul", {s, 0, 0}), 123u);
     EXPECT_EQ(g.call("atoi", {s}), 123u);

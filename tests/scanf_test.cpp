@@ -137,7 +137,7 @@ TEST(Sscanf, DirectivesAndWhereTheyStop) {
     });
 }
 
-TEST(Sscanf, NullArguments) {
+TEST(Sscanf, NullArgumentsArgumentListsAndTerminators) {
     // A null destination takes its field and counts nothing; the next one still gets its value.
     expect_scans({
         {"ab 7", "%s %d", 1, {{'0', untouched}, {'n', "7"}}},
@@ -146,30 +146,20 @@ TEST(Sscanf, NullArguments) {
         {"xy", "%c%c", 1, {{'0', untouched}, {'c', "y"}}},
     });
     Guest g;
-    const uint32_t value = g.reserve(4, k_canary);
+    const uint32_t value = g.reserve(4, k_canary), word = g.reserve(8), list = g.reserve(8);
     EXPECT_EQ(g.call("sscanf", {0, g.place_string("%d"), value}), 0u);
     EXPECT_EQ(g.call("sscanf", {g.place_string("5"), 0, value}), 0u);
     EXPECT_EQ(g.read32(value), k_canary_word);
-}
-
-TEST(Sscanf, VsscanfTakesAnArgumentList) {
-    Guest g;
-    const uint32_t first = g.reserve(4);
-    const uint32_t word = g.reserve(8);
-    const uint32_t list = g.reserve(8);
-    g.write32(list, first);
+    // vsscanf's list is a pointer to the destination words.
+    g.write32(list, value);
     g.write32(list + 4, word);
     EXPECT_EQ(g.call("vsscanf", {g.place_string("-8 ok"), g.place_string("%d %s"), list}), 2u);
-    EXPECT_EQ(g.read32(first), static_cast<uint32_t>(-8));
+    EXPECT_EQ(g.read32(value), static_cast<uint32_t>(-8));
     EXPECT_EQ(g.read_string(word), "ok");
-}
-
-TEST(Sscanf, ReadsNoFurtherThanTheTerminators) {
-    Guest g;
-    const uint32_t out = g.reserve(16);
+    // Neither the input nor the format is read past its terminator.
     const uint32_t input = g.place_at_edge(std::string("12 ab\0", 6));
     const uint32_t format = g.place_at_edge(std::string("%d %s%d\0", 8));
-    EXPECT_EQ(g.call("sscanf", {input, format, out, out + 4, out + 12}), 2u);
+    EXPECT_EQ(g.call("sscanf", {input, format, value, word, list}), 2u);
 }
 
 // The stream's position and its end-of-file flag.
