@@ -42,6 +42,7 @@ TEST(IntegerConversion, StrtoulAndStrtolReadTheSameBits) {
         {"ff", 36, 555, 2},
         {"fg", 36, 15, 1},
         {"FG", 36, 15, 1},
+        {"Ab", 16, 171, 2},
         {"5", -3, 0, 0},
         {"0101", 1, 0, 1},
         {"101", 2, 5, 3},

@@ -141,7 +141,7 @@ TEST(BoundedFormatter, Directives) {
         {"%llp|%d", {ll(0x123456789), w(9)}, "0x123456789|9"},
         {"%5c|%p|%10p|%p|", {w(0x141), w(0x1234), w(0x1234), w(0)}, "A|0x1234|0x1234|0x0|"},
         {"%s|%.3s|%s|", {w(0), w(0), w(16)}, "(null)|(nu||"},
-        {"%5.2s|%05s|%3s|", {str("abc"), str("ab"), str("")}, "   ab|   ab|   |"},
+        {"%5.2s|%05s|%3s|%1s|", {str("abc"), str("ab"), str(""), str("")}, "   ab|   ab|   | |"},
         {"%-5s|%-2s|", {str("ab"), str("abc")}, "ab   |abc|"},
         {"%.*s|%*s|", {w(-1), str("abc"), w(-4), str("ab")}, "abc|ab|"},
         {"%.3s|%.2s|%.0s|", {edge("abc"), edge("abc"), edge("")}, "abc|ab||"},

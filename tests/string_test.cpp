@@ -53,6 +53,7 @@ TEST(StringRoutines, CopiesAndAppendsWriteExactlyTheirBytes) {
         {"strcat", "ab", raw(0), -1, with("ab\0"s)},
         {"strncat", "ab", text("cdef"), 2, with("abcd\0"s)},
         {"strncat", "ab", text("cd"), 9, with("abcd\0"s)},
+        {"strncat", "ab", text("cd"), 1, with("abc\0"s)},
         {"strncat", "ab", raw(0), 3, with("ab\0"s)},
         {"strncat", "ab", text("cd"), 0, with("ab\0"s)},
     };
