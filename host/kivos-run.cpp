@@ -17,6 +17,7 @@
 #include "debug/line_coverage.h"
 #include "emu/elf_image.h"
 #include "gdb/gdb_stub.h"
+#include "emu/contained_run.h"
 #include "emu/errors.h"
 #include "emu/kernel.h"
 #include "emu/scheduler.h"
@@ -250,5 +251,6 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "kivos-run: unknown option %s\n", settings.guest_argv.front().c_str());
         return kCannotRun;
     }
-    return run(settings);
+    return kivos::emu::run_contained(
+        "kivos-run", [&settings] { return run(settings); }, kGuestFault);
 }

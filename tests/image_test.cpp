@@ -179,6 +179,15 @@ TEST(ImageCheck, ReportsEachFaultOfADamagedCopy) {
         return [=](Bytes &b) { put32(b, at, value); };
     };
     const auto byte = [](size_t at, uint8_t value) { return [=](Bytes &b) { b[at] = value; }; };
+    const auto last_of_pkgmeta = [](char last) {
+        return [last](Bytes &b) {
+            const ElfFile elf(b);
+            const emu::ElfSection &names = elf.sections().back();
+            const auto table = elf.contents(names);
+            const std::string text(table.begin(), table.end());
+            b[names.offset + text.find(".kivos.pkgmeta") + 13] = static_cast<uint8_t>(last);
+        };
+    };
     const std::vector<std::pair<std::function<void(Bytes &)>, std::string>> cases = {
         {add(sh(".rodata", offsetof(Elf32_Shdr, sh_addr)), 0x100),
          ".rodata is at 0x405100, expected 0x405000"},
@@ -190,14 +199,8 @@ TEST(ImageCheck, ReportsEachFaultOfADamagedCopy) {
          ".rodata lies at file offset 0x2010, but the read-only segment loads its address from "
          "0x2000"},
         {add(sh(".rodata", offsetof(Elf32_Shdr, sh_size)), 0x20), "overlaps .kivos.cmdmeta"},
-        {[&](Bytes &b) {
-             const ElfFile elf(b);
-             const emu::ElfSection &names = elf.sections().back();
-             const auto table = elf.contents(names);
-             const std::string text(table.begin(), table.end());
-             b[names.offset + text.find(".kivos.pkgmeta") + 13] = 'x';
-         },
-         ".kivos.pkgmeta: missing: the image has no package record"},
+        {last_of_pkgmeta('x'), ".kivos.pkgmeta: missing: the image has no package record"},
+        {last_of_pkgmeta('\n'), "\".kivos.pkgmet\\x0a\" is loaded but no kivos command has it"},
         {set(ph(0, offsetof(Elf32_Phdr, p_flags)), PF_R | PF_W | PF_X),
          "text segment has flags RWX, expected RX"},
         {add(ph(1, offsetof(Elf32_Phdr, p_vaddr)), 0x1000), "read-only segment spans [0x406000"},

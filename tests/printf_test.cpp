@@ -173,6 +173,10 @@ TEST(BoundedFormatter, TruncationKeepsTheFullLength) {
         {2, "%q", {}, 2, "%\0"s},
         {3, "%s", {str("abcdef")}, 6, "ab\0"s},
         {8, "a%cb", {w(0)}, 3, "a\0b\0"s},
+        // A length past the largest int cannot be returned, and must not wrap.
+        {8, "%2147483647d", {w(1)}, 0x7fffffff, "       \0"s},
+        {8, "%2147483647d%d", {w(1), w(2)}, k_minus_one, "       \0"s},
+        {8, "%2147483647d%2147483647d%2147483647d", {w(1), w(2), w(3)}, k_minus_one, "       \0"s},
     };
     Guest g;
     for (const Case &c : cases) {

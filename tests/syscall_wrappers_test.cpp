@@ -135,7 +135,8 @@ TEST(SyscallWrappers, ExitHaltsShouldTheKernelComeBack) {
         g.call("_exit", {7});
         ADD_FAILURE() << "_exit came back";
     } catch (const GuestFault &fault) {
-        EXPECT_TRUE(std::string(fault.what()).starts_with("guest fault: hlt")) << fault.what();
+        EXPECT_NE(std::string(fault.what()).find("general protection"), std::string::npos)
+            << fault.what();
     }
 }
 

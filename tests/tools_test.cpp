@@ -38,6 +38,11 @@ TEST(KivosRun, PassesGuestOutputAndStatusAndReportsItsOwn) {
          126,
          "",
          "kivos-run: guest fault: read from unmapped address 0x00000010 at eip 0x"},
+        {{k_probe, "call", "0"},
+         126,
+         "",
+         "kivos-run: guest fault: fetch from unmapped address 0x00000000 at eip 0x00000000"},
+        {{k_probe, "jit"}, 126, "", ""},  // the engine itself fails
         {{"--limit", "2000", k_probe, "spin"},
          124,
          "",
@@ -54,7 +59,11 @@ TEST(KivosRun, PassesGuestOutputAndStatusAndReportsItsOwn) {
         EXPECT_EQ(outcome.status, c.status) << outcome.err;
         EXPECT_EQ(outcome.out, c.out);
         EXPECT_TRUE(outcome.err.starts_with(c.err)) << outcome.err;
-        if (c.err.empty() && c.status != 125) {
+        if (c.err.empty() && c.status == 126) {
+            EXPECT_NE(outcome.err.find("\nkivos-run: guest fault: the emulator failed"),
+                      std::string::npos)
+                << outcome.err;
+        } else if (c.err.empty() && c.status != 125) {
             EXPECT_EQ(outcome.err, "");
         } else if (!c.err.empty() && c.status != 126) {
             EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;

@@ -4,9 +4,12 @@
  *     notes list          prints the notes, numbered from 1
  *     notes clear         removes every note
  *
- * The file is read through a stream and written back whole when the stream
- * that writes it is closed, the way kivos writes files.
+ * The file is read through its descriptor, which tells a missing file from one
+ * that cannot be read, and written back whole when the stream that writes it is
+ * closed, the way kivos writes files. Any failure, of the file or of the output,
+ * makes the exit status 1, and leaves the notes as they were.
  */
+#include <fcntl.h>
 #include <kivos/meta.h>
 #include <stdio.h>
 #include <string.h>
@@ -40,17 +43,20 @@ static int append(const char *text, size_t length) {
 }
 
 /* Reads notes.txt into g_notes, ending in a newline even if an editor left
- * none: 0 when done (no file is no notes), -1 when it does not fit. */
+ * none: 0 when done (no file is no notes), -1 when it cannot be read or does
+ * not fit. */
 static int load_notes(void) {
-    FILE *in = fopen(NOTES_PATH, "r");
-    if (in == NULL) return 0;
-    size_t got;
-    while (g_notes_used < NOTES_CAPACITY &&
-           (got = fread(g_notes + g_notes_used, 1, NOTES_CAPACITY - g_notes_used, in)) > 0)
-        g_notes_used += got;
-    const int too_big = fgetc(in) != EOF;
-    fclose(in);
-    if (too_big) return -1;
+    const int fd = open(NOTES_PATH, O_RDONLY);
+    if (fd == NO_SUCH_FILE) return 0;
+    if (fd < 0) return -1;
+    ssize_t got;
+    while ((got = read(fd, g_notes + g_notes_used, NOTES_CAPACITY - g_notes_used)) > 0)
+        g_notes_used += (size_t)got;
+    /* A full buffer reads nothing more: one byte more tells whether the file ends there. */
+    char more;
+    if (got == 0 && g_notes_used == NOTES_CAPACITY) got = read(fd, &more, 1);
+    close(fd);
+    if (got != 0) return -1;
     if (g_notes_used > 0 && g_notes[g_notes_used - 1] != '\n') return append("\n", 1);
     return 0;
 }
@@ -71,8 +77,7 @@ static int add_note(int count, char **words) {
     FILE *out = fopen(NOTES_PATH, "w");
     if (out == NULL || fwrite(g_notes, 1, g_notes_used, out) != g_notes_used || fclose(out) != 0)
         return fail("cannot write " NOTES_PATH);
-    printf("Note %u added.\n", count_notes());
-    return 0;
+    return printf("Note %u added.\n", count_notes()) < 0;
 }
 
 static int list_notes(void) {
@@ -80,18 +85,16 @@ static int list_notes(void) {
     size_t start = 0;
     for (size_t i = 0; i < g_notes_used; ++i) {
         if (g_notes[i] != '\n') continue;
-        printf("%u. %.*s", ++number, (int)(i + 1 - start), g_notes + start);
+        if (printf("%u. %.*s", ++number, (int)(i + 1 - start), g_notes + start) < 0) return 1;
         start = i + 1;
     }
-    if (number == 0) puts("No notes.");
-    return 0;
+    return number == 0 && puts("No notes.") < 0;
 }
 
 static int clear_notes(void) {
     const int result = unlink(NOTES_PATH);
     if (result < 0 && result != NO_SUCH_FILE) return fail("cannot remove " NOTES_PATH);
-    puts("Notes cleared.");
-    return 0;
+    return puts("Notes cleared.") < 0;
 }
 
 int main(int argc, char **argv) {

@@ -92,17 +92,25 @@ void AddressSpace::unmap(uint32_t address, uint32_t size) {
     check(uc_reg_write(engine_.get(), UC_X86_REG_CR3, &base), "reloading the page directory");
 }
 
+void AddressSpace::map_system_page(uint32_t address, std::string_view contents) {
+    map_physical(engine_, address, layout::kPageSize, kReadWrite | UC_PROT_EXEC);
+    check(uc_mem_write(engine_.get(), address, contents.data(), contents.size()),
+          "filling a system page");
+    *table_entry(address) = address | kPresent | kWritable;
+}
+
 uint32_t AddressSpace::permissions(uint32_t address) const {
     if (address >= kTables) return 0;
     const uint32_t entry = *table_entry(address);
-    if ((entry & kPresent) == 0) return 0;
+    if ((entry & kPresent) == 0 || (entry & kUser) == 0) return 0;
     return UC_PROT_READ | (entry & kWritable ? UC_PROT_WRITE : 0) |
            (entry & kExecutable ? UC_PROT_EXEC : 0);
 }
 
 bool AddressSpace::back(uint32_t address) {
     const uint32_t page = layout::page_down(address);
-    if (address >= kTables || permissions(page) != 0 || backing_.contains(page)) return false;
+    if (address >= kTables || (*table_entry(page) & kPresent) != 0 || backing_.contains(page))
+        return false;
     map_physical(engine_, page, layout::kPageSize, kReadWrite);
     backing_.insert(page);
     return true;

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <set>
+#include <string_view>
 
 #include "emu/engine.h"
 
@@ -30,7 +31,10 @@ class AddressSpace {
     // Unmaps whole pages and gives their host memory back; pages that are not
     // mapped are left alone. Throws MachineError.
     void unmap(uint32_t address, uint32_t size);
-    // UC_PROT_* bits of the page holding `address`; 0 when it is not mapped.
+    // Maps a page of the machine's own holding `contents`: the CPU's privileged
+    // accesses reach it, the guest and permissions() find nothing there.
+    void map_system_page(uint32_t address, std::string_view contents);
+    // UC_PROT_* bits of the page holding `address`; 0 when the guest has none.
     uint32_t permissions(uint32_t address) const;
     // Backs the page holding `address`, which the guest touched but may not
     // use, so that the page walk raises the fault. False when it is backed.

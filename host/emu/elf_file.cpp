@@ -1,12 +1,15 @@
 #include "emu/elf_file.h"
 
 #include <elf.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "emu/errors.h"
+#include "emu/owned_fd.h"
 
 namespace kivos::emu {
 namespace {
@@ -15,6 +18,13 @@ constexpr uint32_t kHeaderSize = sizeof(Elf32_Ehdr);
 constexpr uint32_t kProgramHeaderSize = sizeof(Elf32_Phdr);
 constexpr uint32_t kSectionHeaderSize = sizeof(Elf32_Shdr);
 constexpr uint32_t kSymbolSize = sizeof(Elf32_Sym);
+
+// A kivos image has four program headers and its tools a few more; thousands
+// would only make loading slow.
+constexpr uint16_t kMostProgramHeaders = 64;
+// Twice the largest segment the loader maps leaves room for debug information,
+// and bounds what reading a file can cost.
+constexpr uint64_t kLargestFile = 512u << 20;
 
 [[noreturn]] void refuse(const std::string &reason) {
     throw ImageError(reason);
@@ -55,33 +65,65 @@ class Reader {
     const std::vector<uint8_t> &bytes_;
 };
 
+[[noreturn]] void refuse_with_errno(const char *what) {
+    refuse(std::string(what) + ": " + std::strerror(errno));
+}
+
+// The first `size` bytes of the file, fewer when it is shorter.
+std::vector<uint8_t> read_start(int fd, uint64_t size) {
+    std::vector<uint8_t> bytes(size);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, bytes.data() + done, size - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) refuse_with_errno("cannot read");
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+// The identification bytes, before anything larger is read or trusted.
+void check_identity(std::span<const uint8_t> bytes) {
+    if (bytes.size() < SELFMAG || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0)
+        refuse("not an ELF file");
+    if (bytes.size() < EI_NIDENT) refuse("truncated ELF header");
+    if (bytes[EI_CLASS] == ELFCLASS64) refuse("64-bit ELF file; kivos images are ELF32");
+    if (bytes[EI_CLASS] != ELFCLASS32)
+        refuse("unknown ELF class " + std::to_string(bytes[EI_CLASS]));
+    if (bytes[EI_DATA] != ELFDATA2LSB) refuse("not a little-endian ELF file");
+    if (bytes[EI_VERSION] != EV_CURRENT) refuse("unknown ELF version");
+    if (bytes.size() < kHeaderSize) refuse("truncated ELF header");
+}
+
 }  // namespace
 
 ElfFile::ElfFile(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {
     read_header();
 }
 
+// The header is checked before the rest is read, so a large file that is no
+// image costs nothing, and only a regular file is read at all: a FIFO or a
+// device would block or never end.
 ElfFile ElfFile::read(const std::filesystem::path &path) {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) refuse("is a folder, not an image");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) refuse("cannot open: " + std::string(std::strerror(errno)));
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-    if (in.bad()) refuse("cannot read: " + std::string(std::strerror(errno)));
-    return ElfFile(std::move(bytes));
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) refuse_with_errno("cannot open");
+    if (S_ISDIR(status.st_mode)) refuse("is a folder, not an image");
+    if (!S_ISREG(status.st_mode)) refuse("not a regular file");
+    const OwnedFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0) refuse_with_errno("cannot open");
+    if (::fstat(fd.get(), &status) != 0) refuse_with_errno("cannot read");
+    if (!S_ISREG(status.st_mode)) refuse("not a regular file");
+    check_identity(read_start(fd.get(), kHeaderSize));
+    const auto size = static_cast<uint64_t>(status.st_size);
+    if (size > kLargestFile)
+        refuse("larger than any kivos image (" + std::to_string(size) + " bytes)");
+    return ElfFile(read_start(fd.get(), size));
 }
 
 void ElfFile::read_header() {
-    if (bytes_.size() < SELFMAG || std::memcmp(bytes_.data(), ELFMAG, SELFMAG) != 0)
-        refuse("not an ELF file");
-    if (bytes_.size() < EI_NIDENT) refuse("truncated ELF header");
-    if (bytes_[EI_CLASS] == ELFCLASS64) refuse("64-bit ELF file; kivos images are ELF32");
-    if (bytes_[EI_CLASS] != ELFCLASS32)
-        refuse("unknown ELF class " + std::to_string(bytes_[EI_CLASS]));
-    if (bytes_[EI_DATA] != ELFDATA2LSB) refuse("not a little-endian ELF file");
-    if (bytes_[EI_VERSION] != EV_CURRENT) refuse("unknown ELF version");
-    if (bytes_.size() < kHeaderSize) refuse("truncated ELF header");
+    check_identity(bytes_);
 
     const Reader in(bytes_);
     os_abi_ = bytes_[EI_OSABI];
@@ -101,6 +143,9 @@ void ElfFile::read_header() {
 
 void ElfFile::read_program_headers(uint32_t offset, uint16_t count, uint16_t entry_size) {
     if (count == 0) return;
+    if (count > kMostProgramHeaders)
+        refuse(std::to_string(count) + " program headers; a kivos image has at most " +
+               std::to_string(kMostProgramHeaders));
     if (entry_size != kProgramHeaderSize) refuse("unexpected program header size");
     if (!fits(offset, uint64_t{count} * kProgramHeaderSize, bytes_.size()))
         refuse("program headers lie outside the file");

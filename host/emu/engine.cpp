@@ -26,7 +26,11 @@ CpuState::CpuState(uc_engine *engine) : engine_(engine) {
     uc_context *context = nullptr;
     check(uc_context_alloc(engine_, &context), "allocating a cpu state");
     context_.reset(context);
-    check(uc_context_save(engine_, context), "saving the cpu state");
+    save();
+}
+
+void CpuState::save() {
+    check(uc_context_save(engine_, context_.get()), "saving the cpu state");
 }
 
 void CpuState::restore() const {

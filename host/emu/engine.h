@@ -43,6 +43,7 @@ class Engine {
 class CpuState {
   public:
     explicit CpuState(uc_engine *engine);  // saves the state now; throws MachineError
+    void save();
     void restore() const;
 
   private:

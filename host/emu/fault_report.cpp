@@ -103,8 +103,6 @@ std::string describe(const Fault &fault) {
         }
         case Fault::Kind::invalid_instruction:
             return report("invalid instruction", fault.eip);
-        case Fault::Kind::halt:
-            return report("hlt", fault.eip);
         case Fault::Kind::unexplained:
             break;
     }

@@ -6,10 +6,12 @@
 #include <limits>
 #include <map>
 
+#include "emu/code_screen.h"
 #include "emu/errors.h"
 #include "emu/fault_report.h"
 #include "emu/faulting_access.h"
 #include "emu/layout.h"
+#include "emu/user_mode.h"
 
 namespace kivos::emu {
 namespace {
@@ -21,7 +23,11 @@ constexpr uint16_t kFpuAllEmpty = 0xFFFF;
 // Interrupts enabled and the always-one bit; direction flag clear.
 constexpr uint32_t kInitialEflags = 0x202;
 constexpr uint8_t kHlt = 0xF4;
+constexpr uint32_t kProtectionFault = 13;
 constexpr uint32_t kPageFault = 14;
+// Far more places than any compiled code has where an instruction unicorn
+// cannot translate might start; each costs the engine a node of a tree.
+constexpr size_t kMostExits = 1u << 16;
 constexpr uint8_t kRdtsc[] = {0x0F, 0x31};
 
 constexpr uint32_t align_down(uint32_t value, uint32_t alignment) {
@@ -38,7 +44,7 @@ uint32_t permissions(const Segment &segment) {
 
 std::string words(const std::vector<uint32_t> &values) {
     std::string bytes(values.size() * 4, '\0');
-    std::memcpy(bytes.data(), values.data(), bytes.size());
+    if (!values.empty()) std::memcpy(bytes.data(), values.data(), bytes.size());
     return bytes;
 }
 
@@ -66,13 +72,17 @@ Machine::Machine(const ElfImage &image, TrapHandler &handler, MachineOptions opt
       entry_(image.entry()),
       block_lengths_(engine_.get()),
       count_ceiling_(std::numeric_limits<uint64_t>::max()) {
+    check(uc_ctl_exits_enable(engine_.get()), "enabling exits");
+    exits_.insert(layout::kReturnAddress);
     load(image);
     map(layout::kStackBottom, layout::kStackSize, UC_PROT_READ | UC_PROT_WRITE);
     map(layout::kReturnStub, layout::kPageSize, UC_PROT_READ | UC_PROT_EXEC);
-    // Should the stop at the stub ever be missed, the guest halts there with a report.
+    // Should the stop at the stub ever be missed, the guest faults there with a report.
     check(uc_mem_write(engine_.get(), layout::kReturnStub,
                        std::string(layout::kPageSize, kHlt).data(), layout::kPageSize),
           "filling the return stub");
+    enter_user_mode(engine_.get(), address_space_, layout::kReturnAddress);
+    reset_state_.save();
     install_hooks();
     if (options_.pinned_tsc) pin_time_stamp_counter(image);
 }
@@ -84,6 +94,19 @@ void Machine::map(uint32_t address, uint32_t size, uint32_t perms, std::string_v
     if (!contents.empty() && perms != 0)
         check(uc_mem_write(engine_.get(), address, contents.data(), contents.size()),
               "filling guest memory");
+    if (!contents.empty() && (perms & UC_PROT_EXEC) != 0) screen(address, size);
+}
+
+// Whole runs of executable pages, for instructions that cross from one page to the next.
+void Machine::screen(uint32_t address, uint32_t size) {
+    std::string code(size, '\0');
+    check(uc_mem_read(engine_.get(), address, code.data(), size), "reading code");
+    for (const uint32_t start : untranslatable_starts(address, code)) exits_.insert(start);
+    if (exits_.size() > kMostExits)
+        throw MachineError("the code holds too many far jumps or calls through a register");
+    const std::vector<uint64_t> exits(exits_.begin(), exits_.end());
+    check(uc_ctl_set_exits(engine_.get(), const_cast<uint64_t *>(exits.data()), exits.size()),
+          "setting exits");
 }
 
 void Machine::unmap(uint32_t address, uint32_t size) {
@@ -112,11 +135,26 @@ void Machine::load(const ElfImage &image) {
         map(run->first, size, run->second);
         run = next;
     }
+    // A segment without any right is never mapped, and its bytes never seen.
     for (const Segment &segment : image.segments()) {
         const auto bytes = image.contents(segment);
-        if (!bytes.empty())
+        if (!bytes.empty() && permissions(segment) != 0)
             check(uc_mem_write(engine_.get(), segment.vaddr, bytes.data(), bytes.size()),
                   "loading a segment");
+    }
+    for (auto run = pages.begin(); run != pages.end();) {
+        if ((run->second & UC_PROT_EXEC) == 0) {
+            ++run;
+            continue;
+        }
+        auto next = std::next(run);
+        uint32_t size = layout::kPageSize;
+        for (; next != pages.end() && next->first == run->first + size &&
+               (next->second & UC_PROT_EXEC) != 0;
+             ++next)
+            size += layout::kPageSize;
+        screen(run->first, size);
+        run = next;
     }
 }
 
@@ -128,6 +166,17 @@ void Machine::install_hooks() {
     check(uc_hook_add(engine_.get(), &hook, UC_HOOK_MEM_INVALID,
                       reinterpret_cast<void *>(&on_invalid_memory), this, 1, 0),
           "hooking bad accesses");
+    // unicorn runs these instead of faulting, whatever the privilege.
+    for (const int instruction : {UC_X86_INS_SYSENTER, UC_X86_INS_SYSCALL})
+        check(uc_hook_add(engine_.get(), &hook, UC_HOOK_INSN,
+                          reinterpret_cast<void *>(&on_fast_system_call), this, 1, 0, instruction),
+              "hooking fast system calls");
+    check(uc_hook_add(engine_.get(), &hook, UC_HOOK_INSN, reinterpret_cast<void *>(&on_port_in),
+                      this, 1, 0, UC_X86_INS_IN),
+          "hooking port input");
+    check(uc_hook_add(engine_.get(), &hook, UC_HOOK_INSN, reinterpret_cast<void *>(&on_port_out),
+                      this, 1, 0, UC_X86_INS_OUT),
+          "hooking port output");
     // Hooks added after the first run are ignored until the translation cache
     // is flushed, so counting is decided here, once.
     if (options_.count_each_instruction)
@@ -303,7 +352,7 @@ RunResult Machine::run_on(uint32_t start, uint64_t until) {
     near_limit_ = false;
     uc_err error = uc_emu_start(engine_.get(), start, until, 0, 0);
     if (near_limit_ && !host_error_) error = step_to_limit(until);
-    if (page_fault_ && !host_error_) stop_ = report_page_fault();
+    if (page_fault_ && !host_error_ && !stop_) stop_ = report_page_fault();
     if (host_error_) std::rethrow_exception(host_error_);
     if (stop_ && stop_->end == RunResult::End::blocked) write_register(UC_X86_REG_EIP, blocked_at_);
     RunResult result = stop_ ? *stop_ : classify_stop(error, until);
@@ -350,15 +399,21 @@ void Machine::count_to_fault() {
 // by running the instruction again, which must neither count nor stop early.
 RunResult Machine::report_page_fault() {
     const auto [eip, address] = *page_fault_;
+    if (touches_below_exit(UC_MEM_FETCH_UNMAPPED, address, eip))
+        return fault_at({Fault::Kind::invalid_instruction, eip});
     uc_mem_type type = UC_MEM_WRITE_PROT;
     if (address_space_.permissions(address) == 0) {
+        // Counted first: the replay drops the block's translation, and asking
+        // the engine for it afresh can bring it down.
+        fault_eip_ = eip;
+        if (block_start_ != 0) count_to_fault();
+        block_start_ = 0;
         const uint64_t counted = instructions_;
-        const uint32_t block = block_start_;
         replaying_ = true;
         const uc_mem_type access = faulting_access(engine_.get(), eip, address);
         replaying_ = false;
         instructions_ = counted;
-        block_start_ = block;
+        block_start_ = 0;
         type = access == UC_MEM_WRITE  ? UC_MEM_WRITE_UNMAPPED
                : access == UC_MEM_READ ? UC_MEM_READ_UNMAPPED
                                        : UC_MEM_FETCH_UNMAPPED;
@@ -374,13 +429,16 @@ RunResult Machine::report_page_fault() {
 RunResult Machine::classify_stop(uc_err error, uint64_t until) {
     const uint32_t eip = read_register(UC_X86_REG_EIP);
     if (error == UC_ERR_INSN_INVALID) return fault_at({Fault::Kind::invalid_instruction, eip});
-    if (error == UC_ERR_OK && until != 0 && eip == until) return {RunResult::End::returned, 0, {}};
-    // unicorn ends the run quietly at hlt, leaving eip past it.
-    uint8_t previous = 0;
-    if (error == UC_ERR_OK && uc_mem_read(engine_.get(), eip - 1, &previous, 1) == UC_ERR_OK &&
-        previous == kHlt)
-        return fault_at({Fault::Kind::halt, eip - 1});
+    if (error == UC_ERR_OK && eip == layout::kReturnAddress)
+        return until == eip ? RunResult{RunResult::End::returned, 0, {}} : protection_fault(eip);
+    if (error == UC_ERR_OK && exits_.contains(eip))
+        return fault_at({Fault::Kind::invalid_instruction, eip});
     return fault_at({Fault::Kind::unexplained, eip});
+}
+
+// What the stub's hlt is at privilege level 3.
+RunResult Machine::protection_fault(uint32_t eip) {
+    return fault_at({.kind = Fault::Kind::exception, .eip = eip, .vector = kProtectionFault});
 }
 
 void Machine::stop_with(RunResult result) {
@@ -398,12 +456,17 @@ void Machine::on_interrupt(uc_engine *, uint32_t vector, void *self) {
         // Met again, a page fault arrives as a double fault: the engine takes
         // it for one raised while the first was being delivered.
         if (machine.replaying_) return static_cast<void>(uc_emu_stop(machine.engine_.get()));
+        // A hook stopped the run at a fault, and the engine runs on to the end
+        // of the block: nothing after the fault may take effect.
+        if (machine.stop_) return;
         if (vector == KIVOS_TRAP_VECTOR) {
             machine.handle_trap();
         } else if (vector == kPageFault) {
-            // eip is exact here; the report waits for the run to end.
-            machine.page_fault_ = {machine.read_register(UC_X86_REG_EIP),
-                                   machine.read_register(UC_X86_REG_CR2)};
+            // eip is exact here; the report waits for the run to end. The
+            // engine goes on to the end of the block, so the first fault is it.
+            if (!machine.page_fault_)
+                machine.page_fault_ = {machine.read_register(UC_X86_REG_EIP),
+                                       machine.read_register(UC_X86_REG_CR2)};
             uc_emu_stop(machine.engine_.get());
         } else {
             // Left alone, an exception would escalate into a double fault.
@@ -442,15 +505,28 @@ bool Machine::on_invalid_memory(uc_engine *, uc_mem_type type, uint64_t address,
         // Once the page is backed, the page walk raises the fault at the exact instruction.
         const bool unmapped = type == UC_MEM_READ_UNMAPPED || type == UC_MEM_WRITE_UNMAPPED ||
                               type == UC_MEM_FETCH_UNMAPPED;
+        const uint32_t eip = machine.read_register(UC_X86_REG_EIP);
+        if (machine.touches_below_exit(type, static_cast<uint32_t>(address), eip)) {
+            machine.stop_ = machine.fault_at({Fault::Kind::invalid_instruction, eip});
+            return;
+        }
         backed = unmapped && machine.address_space_.back(static_cast<uint32_t>(address));
         if (backed) return;
         machine.stop_ = machine.fault_at({.kind = Fault::Kind::memory,
-                                          .eip = machine.read_register(UC_X86_REG_EIP),
+                                          .eip = eip,
                                           .esp = machine.read_register(UC_X86_REG_ESP),
                                           .access = type,
                                           .address = static_cast<uint32_t>(address)});
     });
     return backed;
+}
+
+// Stopping at an exit that starts a page, unicorn 2.0.1 first fetches from the
+// page below it.
+bool Machine::touches_below_exit(uc_mem_type type, uint32_t address, uint32_t eip) const {
+    return (type == UC_MEM_FETCH_UNMAPPED || type == UC_MEM_FETCH_PROT) &&
+           layout::page_down(eip) == eip && layout::page_down(address) + layout::kPageSize == eip &&
+           exits_.contains(eip);
 }
 
 // The hook runs at every block, so all but the common case is out of line.
@@ -502,6 +578,21 @@ void Machine::on_rdtsc(uc_engine *, uint64_t address, uint32_t, void *self) {
         machine.write_register(UC_X86_REG_EIP, static_cast<uint32_t>(address + sizeof kRdtsc));
         ++machine.tsc_reads_;
     });
+}
+
+void Machine::on_fast_system_call(uc_engine *, void *self) {
+    guarded(self, [](Machine &machine) {
+        machine.stop_with(machine.protection_fault(machine.read_register(UC_X86_REG_EIP)));
+    });
+}
+
+uint32_t Machine::on_port_in(uc_engine *engine, uint32_t, int, void *self) {
+    on_fast_system_call(engine, self);
+    return 0;
+}
+
+void Machine::on_port_out(uc_engine *engine, uint32_t, int, uint32_t, void *self) {
+    on_fast_system_call(engine, self);
 }
 
 void Machine::on_observed_block(uc_engine *, uint64_t address, uint32_t size, void *hook) {

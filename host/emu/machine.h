@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <exception>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +83,7 @@ class Machine {
 
   private:
     void load(const ElfImage &image);
+    void screen(uint32_t address, uint32_t size);
     void install_hooks();
     void pin_time_stamp_counter(const ElfImage &image);
     void reset_cpu(uint32_t esp);
@@ -92,6 +94,7 @@ class Machine {
     void count_to_fault();
     RunResult report_page_fault();
     RunResult classify_stop(uc_err error, uint64_t until);
+    RunResult protection_fault(uint32_t eip);
     void stop_with(RunResult result);
     RunResult fault_at(Fault fault);
     void hook_observers();
@@ -105,6 +108,10 @@ class Machine {
     [[gnu::noinline]] void count_block(uint32_t block, uint32_t size);
     static void on_instruction(uc_engine *engine, uint64_t address, uint32_t size, void *self);
     static void on_rdtsc(uc_engine *engine, uint64_t address, uint32_t size, void *self);
+    static void on_fast_system_call(uc_engine *engine, void *self);
+    static uint32_t on_port_in(uc_engine *engine, uint32_t port, int size, void *self);
+    static void on_port_out(uc_engine *engine, uint32_t port, int size, uint32_t value, void *self);
+    bool touches_below_exit(uc_mem_type type, uint32_t address, uint32_t eip) const;
     void handle_trap();
 
     // What an observer's hooks get as their user data.
@@ -120,7 +127,10 @@ class Machine {
 
     Engine engine_;
     AddressSpace address_space_;
-    // The CPU as paging left it, before any run. The engine never delivers an
+    // Where the engine stops before translating: the return address of calls
+    // from the host, and every start of an instruction it cannot translate.
+    std::set<uint64_t> exits_;
+    // The CPU as paging and user mode left it, before any run. The engine never delivers an
     // exception, so it would take the next one for a fault within the last
     // (a double fault) without this state put back at each run.
     CpuState reset_state_;

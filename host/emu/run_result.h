@@ -15,7 +15,6 @@ struct Fault {
         memory,               // a bad access: `access` to `address`
         exception,            // a CPU exception of number `vector`
         invalid_instruction,  // bytes that are no instruction
-        halt,                 // hlt, which a kivos program may not run
         unexplained,          // the engine stopped without saying why
     };
     Kind kind;

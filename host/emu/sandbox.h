@@ -50,7 +50,9 @@ class Sandbox {
     struct Parent {
         Opened folder;
         std::string leaf;
+        bool folder_only;  // the path ended in a slash
     };
+    static int32_t refuse_folder_name(const Parent &parent);
     Opened resolve(const std::string &path, uint64_t flags, uint64_t mode) const;
     Parent parent_of(std::string_view path) const;
 

@@ -29,8 +29,15 @@ uint64_t end_of(const ElfSection &section) {
     return uint64_t{section.addr} + section.size;
 }
 
+// A section's name as the file has it, quoted when it holds bytes a terminal would act on.
+std::string shown(const std::string &name) {
+    const bool plain =
+        std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c <= 0x7e; });
+    return plain ? name : quoted({reinterpret_cast<const uint8_t *>(name.data()), name.size()});
+}
+
 std::string span_text(const ElfSection &section) {
-    return section.name + " [" + hex(section.addr) + ", " + hex(end_of(section)) + ")";
+    return shown(section.name) + " [" + hex(section.addr) + ", " + hex(end_of(section)) + ")";
 }
 
 std::string section_flags_text(uint32_t flags) {
@@ -145,7 +152,7 @@ void check_section_names(const ElfFile &elf, Problems &problems) {
     }
     for (const ElfSection &section : elf.sections())
         if ((section.flags & SHF_ALLOC) && !layout_rank(section.name))
-            problems.push_back(section.name + " is loaded but no kivos command has it");
+            problems.push_back(shown(section.name) + " is loaded but no kivos command has it");
 }
 
 // Address order as the layout lists it, no overlap, and below the machine's own area.
@@ -162,7 +169,8 @@ void check_section_order(const ElfFile &elf, Problems &problems) {
             problems.push_back(span_text(low) + " overlaps " + span_text(high));
         const auto low_rank = layout_rank(low.name), high_rank = layout_rank(high.name);
         if (low_rank && high_rank && *low_rank > *high_rank)
-            problems.push_back(low.name + " lies below " + high.name + ", out of order");
+            problems.push_back(shown(low.name) + " lies below " + shown(high.name) +
+                               ", out of order");
     }
     if (!loaded.empty() && end_of(*loaded.back()) > emu::layout::kReservedBottom)
         problems.push_back(span_text(*loaded.back()) + " reaches the machine's stack area at " +
@@ -215,8 +223,9 @@ void check_segment_cover(const ElfProgramHeader &header,
         if (section->type == SHT_NOBITS || section->addr < header.vaddr) continue;
         const uint64_t mapped = uint64_t{header.offset} + (section->addr - header.vaddr);
         if (section->offset != mapped)
-            problems.push_back(section->name + " lies at file offset " + hex(section->offset) +
-                               ", but the " + name + " loads its address from " + hex(mapped));
+            problems.push_back(shown(section->name) + " lies at file offset " +
+                               hex(section->offset) + ", but the " + name +
+                               " loads its address from " + hex(mapped));
     }
 }
 

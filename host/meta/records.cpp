@@ -23,24 +23,6 @@ std::string hex_byte(uint8_t byte) {
     return text;
 }
 
-// Bytes as a quoted string that is safe to print whatever they hold.
-std::string quoted(std::span<const uint8_t> bytes) {
-    std::string text = "\"";
-    for (const uint8_t byte : bytes) {
-        if (byte == '"' || byte == '\\') {
-            text += '\\';
-            text += static_cast<char>(byte);
-        } else if (printable(byte)) {
-            text += static_cast<char>(byte);
-        } else {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
-            text += escape;
-        }
-    }
-    return text + "\"";
-}
-
 class RecordReader {
   public:
     RecordReader(std::span<const uint8_t> section, const RecordKind &kind)
@@ -149,6 +131,23 @@ std::optional<RecordStrings> read_image_record(const emu::ElfFile &elf, const Re
 }
 
 }  // namespace
+
+std::string quoted(std::span<const uint8_t> bytes) {
+    std::string text = "\"";
+    for (const uint8_t byte : bytes) {
+        if (byte == '"' || byte == '\\') {
+            text += '\\';
+            text += static_cast<char>(byte);
+        } else if (printable(byte)) {
+            text += static_cast<char>(byte);
+        } else {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+            text += escape;
+        }
+    }
+    return text + "\"";
+}
 
 RecordReading read_record(std::span<const uint8_t> section, const RecordKind &kind) {
     return RecordReader(section, kind).read();

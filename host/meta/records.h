@@ -70,4 +70,7 @@ struct MetaReading {
 
 MetaReading read_meta(const emu::ElfFile &elf);
 
+// Bytes as a quoted string that is safe to print whatever they hold.
+std::string quoted(std::span<const uint8_t> bytes);
+
 }  // namespace kivos::meta

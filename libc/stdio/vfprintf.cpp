@@ -1,6 +1,7 @@
 // The stream formatter: renders straight onto a stream, one writer call per piece, and stops at
 // the first failed write. A separate engine from vsnprintf: no flags, 64-bit `ll`, a padded `p`,
 // and the console control packet.
+#include <limits.h>
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -17,12 +18,12 @@ constexpr unsigned char k_control_packet_marker = 0xFF;
 // Hands each piece to the stream writer as soon as it is produced and counts what got through.
 struct stream_output {
     FILE *stream;
-    int count;
+    size_t count;  // stays at SIZE_MAX once it would wrap
 };
 
 bool write_bytes(stream_output &out, const char *bytes, size_t count) {
     if (file_write_bytes(out.stream, bytes, count) != 0) return false;
-    out.count += static_cast<int>(count);
+    if (__builtin_add_overflow(out.count, count, &out.count)) out.count = SIZE_MAX;
     return true;
 }
 
@@ -143,7 +144,8 @@ int render(FILE *stream, const char *format, argument_list &args) {
         if (*p == '\0') break;
         if (!write_conversion(out, d, *p, args)) return -1;
     }
-    return out.count;
+    // A count past the largest int cannot be returned, as C says.
+    return out.count > INT_MAX ? -1 : static_cast<int>(out.count);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The bounded formatter: renders into a caller's buffer, stores what fits and returns the length
 // of the whole rendering. Also the string members of the printf family built on it.
+#include <limits.h>
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -17,12 +18,17 @@ namespace {
 // sprintf and vsprintf trust the caller's buffer up to this bound, the terminator included.
 constexpr size_t k_unbounded_size = 0x10000;
 
+// A rendering longer than the largest int has no length the result can give; nothing of it is
+// stored from there on.
+constexpr size_t k_longest_rendering = INT_MAX;
+
 // Counts every character produced; stores it only while room for the terminator remains. Runs
 // of characters are stored whole, with the string instructions.
 struct bounded_output {
     char *s;
-    size_t limit;  // characters that may be stored: size - 1, or 0 when nothing may be stored
-    size_t position;
+    size_t limit;     // characters that may be stored: size - 1 (at most the longest rendering),
+                      // or 0 when nothing may be stored
+    size_t position;  // stays at SIZE_MAX once the count would wrap
 };
 
 // How many of `count` characters produced from the current position still get stored.
@@ -31,10 +37,14 @@ size_t storable(const bounded_output &out, size_t count) {
     return count < room ? count : room;
 }
 
+void advance(bounded_output &out, size_t count) {
+    if (__builtin_add_overflow(out.position, count, &out.position)) out.position = SIZE_MAX;
+}
+
 void put_bytes(bounded_output &out, const char *bytes, size_t count) {
     const size_t stored = storable(out, count);
     if (stored != 0) kivos::memory::copy_bytes(out.s + out.position, bytes, stored);
-    out.position += count;
+    advance(out, count);
 }
 
 void put_repeated(bounded_output &out, char c, int count) {
@@ -43,7 +53,7 @@ void put_repeated(bounded_output &out, char c, int count) {
     if (stored != 0) {
         kivos::memory::fill_bytes(out.s + out.position, static_cast<unsigned char>(c), stored);
     }
-    out.position += static_cast<size_t>(count);
+    advance(out, static_cast<size_t>(count));
 }
 
 struct directive {
@@ -258,9 +268,11 @@ void snbuf_render_unsigned(char *out, int *out_len, unsigned value, unsigned bas
     *out_len = count;
 }
 
+// A rendering longer than the largest int answers -1, as C does for a length it cannot return.
 int vsnprintf(char *s, size_t size, const char *format, va_list ap) {
     const bool may_store = s != nullptr && size != 0;
-    bounded_output out{s, may_store ? size - 1 : 0, 0};
+    const size_t limit = size - 1 < k_longest_rendering ? size - 1 : k_longest_rendering;
+    bounded_output out{s, may_store ? limit : 0, 0};
     if (format != nullptr) {
         argument_list args;
         va_copy(args.ap, ap);
@@ -268,7 +280,7 @@ int vsnprintf(char *s, size_t size, const char *format, va_list ap) {
         va_end(args.ap);
     }
     if (may_store) s[out.position < out.limit ? out.position : out.limit] = '\0';
-    return static_cast<int>(out.position);
+    return out.position > k_longest_rendering ? -1 : static_cast<int>(out.position);
 }
 
 int snprintf(char *s, size_t size, const char *format, ...) {

@@ -1,9 +1,11 @@
 // The kernel's calls as a guest sees them: console, files, folders, the
 // sandbox's walls, injected faults and the trace.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <fstream>
 
 #include <kivos/abi.h>
 
@@ -105,37 +107,61 @@ TEST(Kernel, OpensReadsSeeksAndClosesFiles) {
 TEST(Kernel, WritesWholeFilesAndManagesFolders) {
     Guest g(probe_options());
     const uint32_t text = g.place("hello");
-    constexpr uint32_t w = KIVOS_SYS_writefile, mk = KIVOS_SYS_mkdir, rm = KIVOS_SYS_rmdir,
-                       un = KIVOS_SYS_unlink;
-    // Call, path, bytes of "hello" that writefile writes, result.
-    const std::vector<std::tuple<uint32_t, std::string, uint32_t, int32_t>> steps = {
-        {w, "out/x.txt", 5, -2},
-        {mk, "out", 0, 0},
-        {mk, "out", 0, -17},
-        {w, "out/x.txt", 5, 5},
-        {w, "/out/y.txt", 2, 2},
-        {w, "out", 2, -21},
-        {un, "out", 0, -21},
-        {rm, "out", 0, -39},
-        {un, "out/x.txt", 0, 0},
-        {un, "out/x.txt", 0, -2},
-        {rm, "out/y.txt", 0, -20},
-        {un, "out/y.txt", 0, 0},
-        {rm, "out", 0, 0},
-        {un, ".", 0, -22},
-        {rm, "/", 0, -22},
-        {mk, "", 0, -2},
-        {w, "empty", 0, 0},
-        {w, "f", 5, 5},
-        {w, "f", 2, 2}};
-    for (const auto &[number, path, count, result] : steps) {
-        SCOPED_TRACE(std::to_string(number) + " " + path);
-        EXPECT_EQ(sys_path(g, number, path, {text, count}), result);
+    struct Step {
+        uint32_t number;
+        const char *path;
+        std::vector<uint32_t> more;
+        int32_t result;
+    };
+    for (const Step &s : std::vector<Step>{
+             {KIVOS_SYS_writefile, "out/x.txt", {text, 5}, -2},
+             {KIVOS_SYS_mkdir, "out", {}, 0},
+             {KIVOS_SYS_mkdir, "out", {}, -17},
+             {KIVOS_SYS_writefile, "out/x.txt", {text, 5}, 5},
+             {KIVOS_SYS_writefile, "/out/y.txt", {text, 2}, 2},
+             {KIVOS_SYS_writefile, "out/y.txt", {0x10, 2}, -14},
+             {KIVOS_SYS_writefile, "out", {text, 2}, -21},
+             {KIVOS_SYS_unlink, "out", {}, -21},
+             {KIVOS_SYS_rmdir, "out", {}, -39},
+             {KIVOS_SYS_unlink, "out/x.txt", {}, 0},
+             {KIVOS_SYS_unlink, "out/x.txt", {}, -2},
+             {KIVOS_SYS_rmdir, "out/y.txt", {}, -20},
+             {KIVOS_SYS_unlink, "out/y.txt", {}, 0},
+             {KIVOS_SYS_rmdir, "out", {}, 0},
+             {KIVOS_SYS_unlink, ".", {}, -22},
+             {KIVOS_SYS_mkdir, "..", {}, -22},
+             {KIVOS_SYS_rmdir, "/", {}, -22},
+             {KIVOS_SYS_mkdir, "", {}, -2},
+             {KIVOS_SYS_writefile, "empty", {text, 0}, 0},
+             // A trailing slash names a folder or nothing.
+             {KIVOS_SYS_writefile, "newf/", {text, 1}, -21},
+             {KIVOS_SYS_writefile, "empty/", {text, 1}, -20},
+             {KIVOS_SYS_unlink, "empty/", {}, -20},
+             {KIVOS_SYS_open, "empty/", {0}, -20},
+             {KIVOS_SYS_open, "newf/", {kCreate}, -21},
+             {KIVOS_SYS_mkdir, "dir/", {}, 0},
+             {KIVOS_SYS_unlink, "dir/", {}, -21},
+             {KIVOS_SYS_rmdir, "dir//", {}, 0},
+         }) {
+        SCOPED_TRACE(std::to_string(s.number) + " " + s.path);
+        EXPECT_EQ(sys_path(g, s.number, s.path, s.more), s.result);
     }
-    EXPECT_EQ(sys_path(g, w, "bad", {0x10, 2}), -14);
-    EXPECT_TRUE(fs::exists(g.root() / "empty"));
     EXPECT_EQ(read_file(g.root() / "empty"), "");
+    EXPECT_FALSE(fs::exists(g.root() / "newf"));
+    EXPECT_EQ(sys_path(g, KIVOS_SYS_writefile, "f", {text, 5}), 5);
+    EXPECT_EQ(sys_path(g, KIVOS_SYS_writefile, "f", {text, 2}), 2);
     EXPECT_EQ(read_file(g.root() / "f"), "he") << "writefile truncates";
+}
+
+// A FIFO would block the machine for good, and opening a device can act on the host.
+TEST(Kernel, OpensOnlyRegularFilesAndFolders) {
+    Guest g(probe_options());
+    ASSERT_EQ(::mkfifo((g.root() / "fifo").c_str(), 0644), 0);
+    const uint32_t fifo = g.place_string("fifo");
+    for (const uint32_t flags : {0u, kCreate, kTruncate, kCreate | kTruncate | 1})
+        EXPECT_EQ(sys(g, KIVOS_SYS_open, {fifo, flags}), -13) << flags;
+    EXPECT_EQ(sys(g, KIVOS_SYS_writefile, {fifo, g.place("x"), 1}), -13);
+    EXPECT_EQ(sys(g, KIVOS_SYS_unlink, {fifo}), 0) << "the name itself may go";
 }
 
 TEST(Kernel, KeepsACurrentFolderInsideTheRoot) {
@@ -226,6 +252,27 @@ TEST(Kernel, InjectedFaultsShortenTransfersAndFailChosenCalls) {
     EXPECT_EQ(sys_path(g, KIVOS_SYS_open, "f", {0}), -24);
     EXPECT_EQ(sys_path(g, KIVOS_SYS_open, "f", {0}), 3);
     EXPECT_TRUE(g.trace()[1].line.ends_with(" = -5")) << "the trace shows the injected result";
+}
+
+// What the machine keeps of a call does not grow with the number of distinct numbers tried.
+TEST(Kernel, UnknownCallNumbersTakeNoMemory) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer keeps freed memory, so the resident size says nothing";
+#endif
+    Guest g(probe_options());
+    g.kernel().trace().keep_records(false);
+    const auto resident_bytes = [] {
+        size_t pages = 0, resident = 0;
+        std::ifstream("/proc/self/statm") >> pages >> resident;
+        return resident * 4096;
+    };
+    const auto numbers = [&](const char *count) {
+        ASSERT_EQ(g.run_program({"probe", "numbers", count}).status, 0);
+    };
+    numbers("1000");
+    const size_t before = resident_bytes();
+    numbers("300000");
+    EXPECT_LT(resident_bytes() - before, 8u << 20);
 }
 
 TEST(Kernel, HostErrorsBecomeKivosErrors) {

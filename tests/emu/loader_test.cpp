@@ -2,9 +2,14 @@
 // never reads outside the file.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <fstream>
 #include <functional>
 
 #include "emu/elf_image.h"
+#include "emu/kernel.h"
+#include "emu/process.h"
 #include "emu/errors.h"
 #include "harness/elf_bytes.h"
 
@@ -46,7 +51,10 @@ TEST(Loader, RefusesDamagedImagesWithOneLine) {
         {[](Bytes &b) { b.resize(40); }, "truncated ELF header"},
         {header16(offsetof(Elf32_Ehdr, e_machine), EM_X86_64), "not an i386 image"},
         {header16(offsetof(Elf32_Ehdr, e_type), ET_DYN), "not a static executable"},
-        {header16(offsetof(Elf32_Ehdr, e_phnum), 0xffff), "program headers lie outside the file"},
+        {[](Bytes &b) { put32(b, offsetof(Elf32_Ehdr, e_phoff), 0xfffffff0); },
+         "program headers lie outside the file"},
+        {header16(offsetof(Elf32_Ehdr, e_phnum), 4000),
+         "4000 program headers; a kivos image has at most 64"},
         {program32(0, offsetof(Elf32_Phdr, p_filesz), 0x100000), "outside the file"},
         {program32(0, offsetof(Elf32_Phdr, p_offset), 0xfffffff0), "outside the file"},
         {program32(2, memsz, 1), "more file bytes than memory"},
@@ -76,6 +84,44 @@ TEST(Loader, RefusesDamagedImagesWithOneLine) {
         const std::string reason = refusal(bytes);
         EXPECT_NE(reason.find(expected), std::string::npos) << reason;
         EXPECT_EQ(reason.find('\n'), std::string::npos);
+    }
+}
+
+// A segment without any right is never mapped, though its bytes are in the file.
+TEST(Loader, LoadsASegmentWithoutRights) {
+    Bytes without_rights = test::file_bytes(KIVOS_PROBE_IMAGE);
+    put32(without_rights, test::program_field(without_rights, 2, offsetof(Elf32_Phdr, p_flags)), 0);
+    emu::Kernel kernel({.root = "/"});
+    EXPECT_NO_THROW(emu::Process(kernel, 1, ElfImage{ElfFile(without_rights)}, {}, kernel.root(),
+                                 kernel.console_descriptors()));
+}
+
+// Each refused at once: nothing blocks, and nothing large is read.
+TEST(Loader, ChecksAFileBeforeReadingIt) {
+    const test::TempFolder folder;
+    const std::string fifo = folder.path() / "fifo", zeros = folder.path() / "zeros",
+                      huge = folder.path() / "huge";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    std::ofstream{zeros};
+    std::filesystem::resize_file(zeros, 3ull << 30);
+    std::ofstream(huge, std::ios::binary)
+        .write(test::read_file(KIVOS_PROBE_IMAGE).data(), sizeof(Elf32_Ehdr));
+    std::filesystem::resize_file(huge, 600u << 20);
+    const std::vector<std::pair<std::string, const char *>> cases = {
+        {"/no/such/image", "cannot open: No such file"},
+        {"/", "is a folder"},
+        {fifo, "not a regular file"},
+        {"/dev/zero", "not a regular file"},
+        {zeros, "not an ELF file"},
+        {huge, "larger than any kivos image (629145600 bytes)"}};
+    for (const auto &[path, reason] : cases) {
+        SCOPED_TRACE(path);
+        try {
+            ElfImage::load(path);
+            ADD_FAILURE() << "accepted";
+        } catch (const ImageError &error) {
+            EXPECT_NE(std::string(error.what()).find(reason), std::string::npos) << error.what();
+        }
     }
 }
 

@@ -39,7 +39,7 @@ TEST(Machine, GuestFaultsAreReportedWithTheFaultingInstruction) {
         {"write_at", {text, 1}, "guest fault: write to read-only address 0x" + hex8(text), "\x89"},
         {"divide", {1, 0}, "guest fault: divide error", "\xf7\x7c"},
         {"divide", {1, 0}, "guest fault: divide error", "\xf7\x7c"},  // not a double fault
-        {"halt", {}, "guest fault: hlt", "\xf4"},
+        {"halt", {}, "guest fault: general protection fault", "\xf4"},
         {"bad_instruction", {}, "guest fault: invalid instruction", "\x0f\x0b"},
         {"interrupt_0x21", {}, "guest fault: interrupt 0x21", ""},
         {"jump_to", {0x10}, "guest fault: fetch from unmapped address 0x00000010", ""},
@@ -60,6 +60,56 @@ TEST(Machine, GuestFaultsAreReportedWithTheFaultingInstruction) {
             }
         }
         // The same machine carries on after a fault.
+        EXPECT_EQ(g.call("fpu_control"), 0x37fu);
+    }
+}
+
+// A command runs at privilege level 3, and what unicorn cannot translate stops before it does.
+TEST(Machine, PrivilegedAndUntranslatableInstructionsAreGuestFaults) {
+    struct Case {
+        std::string code;
+        std::string report;
+        uint32_t offset = 0;  // of the faulting instruction
+    };
+    const std::string protection = "general protection fault", invalid = "invalid instruction";
+    const std::vector<Case> cases = {
+        {"\xfa", protection},          // cli
+        {"\xec", protection},          // in (%dx), %al
+        {"\xe6\x80", protection},      // out %al, $0x80
+        {"\x0f\x20\xc0", protection},  // mov %cr0, %eax
+        {"\x0f\x22\xd8", protection},  // mov %eax, %cr3
+        {"\x0f\x20\xe0", protection},  // mov %cr4, %eax
+        {"\x0f\x23\xf8", protection},  // mov %eax, %dr7
+        {"\x0f\x23\xe8", protection},  // mov %eax, %dr5
+        {"\x0f\x01\x18", protection},  // lidt (%eax)
+        {"\x0f\x32", protection},      // rdmsr
+        {"\x0f\x30", protection},      // wrmsr
+        {"\x0f\x34", protection},      // sysenter
+        {"\x0f\x05", protection},      // syscall
+        {"\x0f\x01\x38", protection},  // invlpg (%eax)
+        {"\x0f\x09", protection},      // wbinvd
+        // popf cannot raise the I/O privilege level: the cli after it still faults.
+        {std::string("\x68\x00\x32\x00\x00\x9d\xfa", 7), protection, 6},
+        {"\xff\xe8", invalid},                                 // ljmp *%eax
+        {"\xff\xd8", invalid},                                 // lcall *%eax
+        {"\x2e\x66\xff\xe8", invalid},                         // the same behind prefixes
+        {"\x90\xff\xdf", invalid, 1},                          // lcall *%edi, after a nop
+        {"\x53", "read from unmapped address 0x00000000", 1},  // then 00 00: add %al, (%eax)
+    };
+    GuestOptions counting = probe_options();  // as kivos-run does
+    counting.count_instructions = true;
+    Guest g(counting);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.code));
+        const uint32_t at = g.place_code(c.code);
+        try {
+            g.call("jump_to", {at});
+            ADD_FAILURE() << "no fault";
+        } catch (const GuestFault &fault) {
+            EXPECT_EQ(std::string(fault.what()).rfind("guest fault: " + c.report, 0), 0u)
+                << fault.what();
+            EXPECT_EQ(reported_eip(fault.what()), at + c.offset) << fault.what();
+        }
         EXPECT_EQ(g.call("fpu_control"), 0x37fu);
     }
 }

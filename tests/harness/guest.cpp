@@ -149,9 +149,23 @@ uint32_t Guest::place_string(std::string_view s) {
     return place(std::string(s) + '\0');
 }
 
+namespace {
+
+uint32_t pages_for(std::string_view bytes) {
+    return std::max<uint32_t>(1, static_cast<uint32_t>((bytes.size() + kPage - 1) / kPage));
+}
+
+}  // namespace
+
+uint32_t Guest::place_code(std::string_view bytes) {
+    const uint32_t address = next_edge_, size = pages_for(bytes) * kPage;
+    process_->machine().map(address, size, UC_PROT_READ | UC_PROT_EXEC, bytes);
+    next_edge_ += size + kPage;
+    return address;
+}
+
 uint32_t Guest::place_at_edge(std::string_view bytes) {
-    const uint32_t pages =
-        std::max<uint32_t>(1, static_cast<uint32_t>((bytes.size() + kPage - 1) / kPage));
+    const uint32_t pages = pages_for(bytes);
     const uint32_t end = next_edge_ + pages * kPage;
     process_->machine().map(next_edge_, pages * kPage, UC_PROT_READ | UC_PROT_WRITE);
     // The page after `end` stays unmapped: the next region starts one page later.

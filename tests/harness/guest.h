@@ -84,6 +84,8 @@ class Guest {
     uint32_t reserve(size_t n, uint8_t fill = 0);
     // The bytes end exactly where an unmapped page begins; each call its own page.
     uint32_t place_at_edge(std::string_view bytes);
+    // Code on pages of its own, loaded as an image's code is; its address.
+    uint32_t place_code(std::string_view bytes);
 
     // Guest memory; these throw std::runtime_error on an address the guest could not use.
     std::string read(uint32_t address, size_t n) const;

@@ -116,8 +116,21 @@ int probe_main(int argc, char **argv) {
     if (equal(what, "exit") && argc > 2) return (int)number(argv[2]);
     if (equal(what, "fault")) return (int)read_at(16);
     if (equal(what, "spin")) spin();
+    if (equal(what, "call") && argc > 2) jump_to(number(argv[2]));
+    if (equal(what, "jit")) {
+        /* Code written at run time, which unicorn cannot translate: ljmp *%eax. */
+        unsigned char *code = (unsigned char *)trap(98, 0, 4096, 7, 0x22, (u32)-1, 0);
+        code[0] = 0xff;
+        code[1] = 0xe8;
+        jump_to((u32)code);
+    }
     if (equal(what, "sleep")) return trap(22, 3000000, 0, 0, 0, 0, 0);
     if (equal(what, "cat")) return copy_out(0);
+    if (equal(what, "numbers") && argc > 2) {
+        /* As many distinct call numbers as asked, none of them a kivos call. */
+        for (u32 n = 0; n < number(argv[2]); ++n) trap(0x10000 + n, 0, 0, 0, 0, 0, 0);
+        return 0;
+    }
     if (equal(what, "show") && argc > 2) {
         int fd = trap(4, (u32)argv[2], 0, 0, 0, 0, 0);
         return fd < 0 ? -fd : copy_out(fd);
