@@ -39,7 +39,7 @@ TEST(FailureSweep, ConsoleCallsReportTheWriteThatFailed) {
         {"fwrite", {"fg"}},
         {"printf", {"42", "|", "h"}}};
     const auto run = [&](Guest &g, size_t step) {
-        const uint32_t out = standard_stream(g, "stdout");
+        const uint32_t out = g.read_symbol("stdout");
         const std::vector<std::vector<uint32_t>> args = {
             {g.place_string("ab")},
             {g.place_string("cd"), out},

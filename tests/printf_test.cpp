@@ -2,15 +2,9 @@
 // printf) and the 64-bit divide under them, run inside the kivos machine.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <random>
-#include <string>
-#include <utility>
-#include <vector>
 
-#include "harness/guest.h"
 #include "harness/streams.h"
-#include "harness/guest_abi.h"
 
 namespace kivos::test {
 namespace {
@@ -57,14 +51,6 @@ std::string with_canary(const std::string &stored) {
     return stored + std::string(k_buffer - stored.size(), k_canary);
 }
 
-std::vector<uint32_t> write_sizes(const Guest &g) {
-    std::vector<uint32_t> sizes;
-    for (const auto &trap : g.trace()) {
-        if (trap.number == KIVOS_SYS_write) sizes.push_back(trap.args[2]);
-    }
-    return sizes;
-}
-
 // snprintf of `size` into a canary buffer: the result, and the whole buffer afterwards.
 std::pair<uint32_t, std::string> bounded(Guest &g, uint32_t size, const std::string &format,
                                          const std::vector<Arg> &args) {
@@ -90,26 +76,6 @@ void expect_bounded(const std::vector<FormatCase> &cases) {
     }
 }
 
-// A memory stream and the caller's two variables (buffer pointer, then size).
-struct MemoryStream {
-    uint32_t stream;
-    uint32_t vars;
-};
-
-MemoryStream open_memory(Guest &g) {
-    const uint32_t vars = g.reserve(8);
-    return {g.call("open_memstream", {vars, vars + 4}), vars};
-}
-
-// What the memory stream holds, checked against the NUL behind it.
-std::string memory_content(Guest &g, const MemoryStream &m) {
-    const uint32_t size = g.read32(m.vars + 4);
-    if (size == 0) return "";
-    const std::string held = g.read(g.read32(m.vars), size + 1);
-    EXPECT_EQ(held.back(), '\0');
-    return held.substr(0, size);
-}
-
 void expect_stream(const std::vector<FormatCase> &cases) {
     Guest g;
     for (const FormatCase &c : cases) {
@@ -117,7 +83,7 @@ void expect_stream(const std::vector<FormatCase> &cases) {
         const MemoryStream m = open_memory(g);
         const auto args = place_args(g, {m.stream, g.place_string(c.format)}, c.args);
         EXPECT_EQ(g.call("fprintf", args), c.expected.size());
-        EXPECT_EQ(memory_content(g, m), c.expected);
+        EXPECT_EQ(m.content(g), c.expected);
     }
     EXPECT_EQ(g.console(), "");
 }
@@ -175,7 +141,7 @@ TEST(BoundedFormatter, Directives) {
         {"%llp|%d", {ll(0x123456789), w(9)}, "0x123456789|9"},
         {"%5c|%p|%10p|%p|", {w(0x141), w(0x1234), w(0x1234), w(0)}, "A|0x1234|0x1234|0x0|"},
         {"%s|%.3s|%s|", {w(0), w(0), w(16)}, "(null)|(nu||"},
-        {"%5.2s|%05s|%3s|", {str("abc"), str("ab"), str("")}, "   ab|   ab|   |"},
+        {"%5.2s|%05s|%3s|%1s|", {str("abc"), str("ab"), str(""), str("")}, "   ab|   ab|   | |"},
         {"%-5s|%-2s|", {str("ab"), str("abc")}, "ab   |abc|"},
         {"%.*s|%*s|", {w(-1), str("abc"), w(-4), str("ab")}, "abc|ab|"},
         {"%.3s|%.2s|%.0s|", {edge("abc"), edge("abc"), edge("")}, "abc|ab||"},
@@ -326,11 +292,11 @@ TEST(StreamFormatter, ConsoleWritesEachPieceAndTakesALeadingCharacterAsAControlP
         SCOPED_TRACE(std::string(c.stream) + " " + c.format);
         Guest g;
         const uint32_t stream = std::string(c.stream) == "fd1" ? place_stream(g, k_stream_fd, 1)
-                                                               : standard_stream(g, c.stream);
+                                                               : g.read_symbol(c.stream);
         EXPECT_EQ(g.call("fprintf", place_args(g, {stream, g.place_string(c.format)}, c.args)),
                   c.expected_result);
         EXPECT_EQ(g.console(), c.expected_console);
-        EXPECT_EQ(write_sizes(g), c.expected_writes);
+        EXPECT_EQ(g.traps(KIVOS_SYS_write), c.expected_writes);
     }
 }
 
@@ -358,7 +324,8 @@ TEST(StreamFormatter, StopsAtTheFirstFailedWrite) {
         g.faults().fail_nth(KIVOS_SYS_write, c.failing_write, -5);
         EXPECT_EQ(g.call("printf", place_args(g, {g.place_string(c.format)}, c.args)), k_minus_one);
         EXPECT_EQ(g.console(), c.expected_console);
-        EXPECT_EQ(write_sizes(g).size(), c.failing_write) << "no write after the failed one";
+        EXPECT_EQ(g.traps(KIVOS_SYS_write).size(), c.failing_write)
+            << "no write after the failed one";
     }
 }
 
@@ -370,7 +337,7 @@ TEST(StreamFormatter, LeadingCharacterOnAMemoryStreamIsACharacter) {
     g.write32(g.symbol("stdout"), m.stream);
     EXPECT_EQ(g.call("printf", {g.place_string("%c=%d"), 'x', 7}), 3u);
     EXPECT_EQ(g.call("puts", {g.place_string("!")}), 0u);
-    EXPECT_EQ(memory_content(g, m), "x=7!\n");
+    EXPECT_EQ(m.content(g), "x=7!\n");
     EXPECT_TRUE(g.console().empty()) << "no control packet, nothing on the console";
 }
 
@@ -384,7 +351,7 @@ TEST(StreamFormatter, PrintfFollowsStdoutAndRefusesNulls) {
     EXPECT_EQ(g.call("fprintf", {place_stream(g, k_stream_fd, 0), format, 'a', 42}), k_minus_one);
     EXPECT_EQ(g.call("fprintf", {place_stream(g, k_stream_fd, 0), g.place_string("")}), 0u);
     EXPECT_EQ(g.call("fprintf", {0, format}), k_minus_one);
-    EXPECT_EQ(g.call("fprintf", {standard_stream(g, "stdout"), 0}), k_minus_one);
+    EXPECT_EQ(g.call("fprintf", {g.read_symbol("stdout"), 0}), k_minus_one);
     EXPECT_EQ(g.call("printf", {0}), k_minus_one);
     g.write32(g.symbol("stdout"), 0);
     EXPECT_EQ(g.call("printf", {g.place_string("x")}), k_minus_one);

@@ -1,14 +1,7 @@
 // Formatted input from strings and from descriptor streams.
 #include <gtest/gtest.h>
 
-#include <optional>
-#include <utility>
-#include <string>
-#include <vector>
-
-#include "harness/guest.h"
 #include "harness/streams.h"
-#include "harness/guest_abi.h"
 
 namespace kivos::test {
 namespace {
@@ -95,8 +88,9 @@ TEST(Sscanf, Integers) {
         {"0x1F", "%x", 1, {{'n', "0"}}},       {"0x1F", "%x%s", 2, {{'n', "0"}, {'s', "x1F"}}},
         {"-ff", "%x", 1, {{'n', "-255"}}},     {"Ab", "%X", 1, {{'n', "171"}}},
         {"+5", "%u", 0, {{'n', untouched}}},   {" 4294967295", "%u", 1, {{'n', "-1"}}},
-        {"4294967296", "%u", 1, {{'n', "0"}}}, {"12345", "%3d", 1, {{'n', "12345"}}},
-        {"1 2", "%*d %d", 1, {{'n', "2"}}},
+        {"4294967296", "%u", 1, {{'n', "0"}}}, {"105", "%u", 1, {{'n', "105"}}},
+        {"007", "%u", 1, {{'n', "7"}}},        {"08", "%i%d", 2, {{'n', "0"}, {'n', "8"}}},
+        {"12345", "%3d", 1, {{'n', "12345"}}}, {"1 2", "%*d %d", 1, {{'n', "2"}}},
     });
 }
 
@@ -144,7 +138,7 @@ TEST(Sscanf, DirectivesAndWhereTheyStop) {
     });
 }
 
-TEST(Sscanf, NullArguments) {
+TEST(Sscanf, NullArgumentsArgumentListsAndTerminators) {
     // A null destination takes its field and counts nothing; the next one still gets its value.
     expect_scans({
         {"ab 7", "%s %d", 1, {{'0', untouched}, {'n', "7"}}},
@@ -153,30 +147,20 @@ TEST(Sscanf, NullArguments) {
         {"xy", "%c%c", 1, {{'0', untouched}, {'c', "y"}}},
     });
     Guest g;
-    const uint32_t value = g.reserve(4, k_canary);
+    const uint32_t value = g.reserve(4, k_canary), word = g.reserve(8), list = g.reserve(8);
     EXPECT_EQ(g.call("sscanf", {0, g.place_string("%d"), value}), 0u);
     EXPECT_EQ(g.call("sscanf", {g.place_string("5"), 0, value}), 0u);
     EXPECT_EQ(g.read32(value), k_canary_word);
-}
-
-TEST(Sscanf, VsscanfTakesAnArgumentList) {
-    Guest g;
-    const uint32_t first = g.reserve(4);
-    const uint32_t word = g.reserve(8);
-    const uint32_t list = g.reserve(8);
-    g.write32(list, first);
+    // vsscanf's list is a pointer to the destination words.
+    g.write32(list, value);
     g.write32(list + 4, word);
     EXPECT_EQ(g.call("vsscanf", {g.place_string("-8 ok"), g.place_string("%d %s"), list}), 2u);
-    EXPECT_EQ(g.read32(first), static_cast<uint32_t>(-8));
+    EXPECT_EQ(g.read32(value), static_cast<uint32_t>(-8));
     EXPECT_EQ(g.read_string(word), "ok");
-}
-
-TEST(Sscanf, ReadsNoFurtherThanTheTerminators) {
-    Guest g;
-    const uint32_t out = g.reserve(16);
+    // Neither the input nor the format is read past its terminator.
     const uint32_t input = g.place_at_edge(std::string("12 ab\0", 6));
     const uint32_t format = g.place_at_edge(std::string("%d %s%d\0", 8));
-    EXPECT_EQ(g.call("sscanf", {input, format, out, out + 4, out + 12}), 2u);
+    EXPECT_EQ(g.call("sscanf", {input, format, value, word, list}), 2u);
 }
 
 // The stream's position and its end-of-file flag.
@@ -184,60 +168,57 @@ std::pair<uint32_t, uint32_t> state_of(Guest &g, uint32_t stream) {
     return {g.read32(stream + file_record::position), g.read32(stream + file_record::eof_flag)};
 }
 
+// Each call matches its whole format against one word of the stream: what it answers and stores,
+// and the stream's position and end-of-file flag after it.
 TEST(Fscanf, OneWordPerCall) {
-    Guest g;
-    const uint32_t stream = open_for_reading(g, "numbers", "  42 17\n");
-    const uint32_t value = g.reserve(8);
-    const uint32_t format = g.place_string("%d");
-    EXPECT_EQ(g.call("fscanf", {stream, format, value}), 1u);
-    EXPECT_EQ(g.read32(value), 42u);
-    EXPECT_EQ(state_of(g, stream), std::pair(5u, 0u));
-    EXPECT_EQ(g.call("fscanf", {stream, format, value}), 1u);
-    EXPECT_EQ(g.read32(value), 17u);
-    EXPECT_EQ(state_of(g, stream), std::pair(8u, 0u));
-    EXPECT_EQ(g.call("fscanf", {stream, format, value}), k_minus_one);
-    EXPECT_EQ(state_of(g, stream), std::pair(8u, 1u));
-
-    // The whole format is matched against one word.
-    const uint32_t again = open_for_reading(g, "numbers", "  42 17\n");
-    EXPECT_EQ(g.call("fscanf", {again, g.place_string("%d %d"), value, value + 4}), 1u);
-    EXPECT_EQ(g.read32(value), 42u);
-    EXPECT_EQ(state_of(g, again), std::pair(5u, 0u));
-}
-
-TEST(Fscanf, WordsAreCutAtWhitespaceAnd255Bytes) {
-    Guest g;
-    const uint32_t buffer = g.reserve(k_word_buffer);
-    const uint32_t format = g.place_string("%s");
+    struct Call {
+        std::string format;
+        uint32_t result;
+        std::string stored;  // %s: the string; otherwise the first number, in decimal
+        std::pair<uint32_t, uint32_t> state;
+    };
+    struct Case {
+        std::string input;
+        bool on_stdin;
+        uint32_t failing_read;  // 0: none
+        std::vector<Call> calls;
+    };
     const std::string letters(300, 'q');
-    const uint32_t stream =
-        open_for_reading(g, "long", letters + std::string("\nab\r\t cd\0ef", 11));
-    EXPECT_EQ(g.call("fscanf", {stream, format, buffer}), 1u);
-    EXPECT_EQ(g.read_string(buffer), letters.substr(0, 255));
-    EXPECT_EQ(state_of(g, stream), std::pair(301u, 0u));
-    EXPECT_EQ(g.call("fscanf", {stream, format, buffer}), 1u);
-    EXPECT_EQ(g.read_string(buffer), "ab");
-    EXPECT_EQ(state_of(g, stream), std::pair(304u, 0u));
-    // A NUL read from the stream ends the string that the format sees, not the stream word.
-    EXPECT_EQ(g.call("fscanf", {stream, format, buffer}), 1u);
-    EXPECT_EQ(g.read_string(buffer), "cd");
-    EXPECT_EQ(state_of(g, stream), std::pair(311u, 1u));
-    EXPECT_EQ(g.call("fscanf", {stream, format, buffer}), k_minus_one);
-    EXPECT_EQ(state_of(g, stream), std::pair(311u, 1u));
-}
-
-TEST(Fscanf, StandardInput) {
-    Guest g;
-    g.set_stdin(" \r\nhello world");
-    const uint32_t stdin_record = standard_stream(g, "stdin");
-    const uint32_t buffer = g.reserve(32);
-    const uint32_t format = g.place_string("%s");
-    EXPECT_EQ(g.call("fscanf", {stdin_record, format, buffer}), 1u);
-    EXPECT_EQ(g.read_string(buffer), "hello");
-    EXPECT_EQ(state_of(g, stdin_record), std::pair(9u, 0u));
-    EXPECT_EQ(g.call("fscanf", {stdin_record, format, buffer}), 1u);
-    EXPECT_EQ(g.read_string(buffer), "world");
-    EXPECT_EQ(state_of(g, stdin_record), std::pair(14u, 1u));
+    const std::vector<Case> cases = {
+        {"  42 17\n",
+         false,
+         0,
+         {{"%d", 1, "42", {5, 0}}, {"%d", 1, "17", {8, 0}}, {"%d", k_minus_one, "17", {8, 1}}}},
+        {"  42 17\n", false, 0, {{"%d %d", 1, "42", {5, 0}}}},
+        // A NUL read from the stream ends the string that the format sees, not the stream word.
+        {letters + std::string("\nab\r\t cd\0ef", 11),
+         false,
+         0,
+         {{"%s", 1, letters.substr(0, 255), {301, 0}},
+          {"%s", 1, "ab", {304, 0}},
+          {"%s", 1, "cd", {311, 1}},
+          {"%s", k_minus_one, "cd", {311, 1}}}},
+        {" \r\nhello world", true, 0, {{"%s", 1, "hello", {9, 0}}, {"%s", 1, "world", {14, 1}}}},
+        {"1234 5", false, 3, {{"%d", 1, "12", {2, 1}}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.input.substr(0, 20));
+        Guest g;
+        if (c.on_stdin) g.set_stdin(c.input);
+        const uint32_t stream =
+            c.on_stdin ? g.read_symbol("stdin") : open_for_reading(g, "words", c.input);
+        if (c.failing_read != 0) g.faults().fail_nth(KIVOS_SYS_read, c.failing_read, -5);
+        const uint32_t buffer = g.reserve(k_word_buffer);
+        for (const Call &call : c.calls) {
+            SCOPED_TRACE(call.format + " " + call.stored);
+            EXPECT_EQ(g.call("fscanf", {stream, g.place_string(call.format), buffer, buffer + 4}),
+                      call.result);
+            EXPECT_EQ(call.format == "%s" ? g.read_string(buffer)
+                                          : std::to_string(static_cast<int32_t>(g.read32(buffer))),
+                      call.stored);
+            EXPECT_EQ(state_of(g, stream), call.state);
+        }
+    }
 }
 
 TEST(Fscanf, RefusalsAndFailedReads) {
@@ -257,16 +238,6 @@ TEST(Fscanf, RefusalsAndFailedReads) {
     const uint32_t bad = place_stream(g, k_stream_fd, 99);
     EXPECT_EQ(g.call("fscanf", {bad, format, value}), k_minus_one);
     EXPECT_EQ(state_of(g, bad), std::pair(0u, 1u));
-}
-
-TEST(Fscanf, ReadFailingInsideAWordEndsIt) {
-    Guest g;
-    const uint32_t value = g.reserve(4);
-    const uint32_t stream = open_for_reading(g, "digits", "1234 5");
-    g.faults().fail_nth(KIVOS_SYS_read, 3, -5);
-    EXPECT_EQ(g.call("fscanf", {stream, g.place_string("%d"), value}), 1u);
-    EXPECT_EQ(g.read32(value), 12u);
-    EXPECT_EQ(state_of(g, stream), std::pair(2u, 1u));
 }
 
 }  // namespace

@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -29,7 +27,7 @@ class Project {
   public:
     void write(const std::string &name, const std::string &text) const {
         fs::create_directories((folder_.path() / name).parent_path());
-        std::ofstream(folder_.path() / name) << text;
+        write_file(folder_.path() / name, text);
     }
     ProcessResult run(const Args &argv) const { return run_process(argv, folder_.path()); }
     ProcessResult cc(Args args) const {
@@ -105,41 +103,6 @@ __attribute__((constructor(101))) static void first() { mark('A'); }
     }
 }
 
-TEST(Sdk, ACProgramUsesTheLibrarysHeaders) {
-    Project p;
-    p.write("words.c", R"(#include <assert.h>
-#include <ctype.h>
-#include <inttypes.h>
-#include <limits.h>
-#include <stdbool.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-static int by_text(const void *a, const void *b) { return strcmp(*(char *const *)a, *(char *const *)b); }
-int main(int argc, char **argv) {
-    assert(argc > 1);
-    qsort(argv + 1, (size_t)(argc - 1), sizeof *argv, by_text);
-    for (int i = 1; i < argc; ++i) {
-        bool shout = isupper((unsigned char)argv[i][0]);
-        printf("%s %d %" PRIu32 " %d\n", argv[i], shout, (uint32_t)strspn(argv[i], "0123456789"),
-               strpbrk(argv[i], "-_") != NULL);
-    }
-    return div(INT_MAX, 1000).rem == 647 && memchr("kiwi", 'w', 4) != NULL ? 0 : 3;
-}
-)");
-    const Args options = {"-std=c11", "-Wall", "-Wextra", "-Werror", "-Wformat=2", "words.c"};
-    Args args = k_records;
-    args.insert(args.end(), options.begin(), options.end());
-    const ProcessResult built = p.cc(args);
-    ASSERT_EQ(built.status, 0) << built.err;
-    const ProcessResult ran = p.run({KIVOS_RUN, "a.out", "pear", "Kiwi-2", "12_ab"});
-    EXPECT_EQ(ran.out, "12_ab 0 2 1\nKiwi-2 1 0 1\npear 0 0 0\n");
-    EXPECT_EQ(ran.status, 0);
-    const ProcessResult failed = p.run({KIVOS_RUN, "a.out"});
-    EXPECT_EQ(failed.out, "words.c:11: main: Assertion 'argc > 1' failed.\n");
-    EXPECT_EQ(failed.status, 1);
-}
-
 TEST(Sdk, ACMakeProjectAndAMakefileBuildAgainstTheInstalledSdk) {
     Project p;
     const std::string sdk = p.path("sdk");
@@ -180,14 +143,76 @@ int main(int, char **argv) { std::printf("hello %s %d %s\n", argv[1], g_answer.v
     EXPECT_EQ(p.run({sdk + "/bin/kivos-run", "hello"}).out, "made 4\n");
 }
 
+TEST(Sdk, KivosCcMakesOrRefusesExactlyOneRecordOfEachKind) {
+    Project p;
+    // Every header of the library passes the strictest warnings.
+    p.write("greet.c", R"(#include <assert.h>
+#include <ctype.h>
+#include <inttypes.h>
+#include <limits.h>
+#include <stdbool.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+int main(int argc, char **argv) {
+    assert(argc > 1);
+    printf("%s %" PRIu32 "\n", argv[1], (uint32_t)strlen(argv[1]));
+    return argc;
+}
+)");
+    const ProcessResult built =
+        p.cc({"-O0", "-std=c11", "-Wall", "-Wextra", "-Werror", "-Wformat=2", "greet.c", "-o",
+              "greet", "--command", "greet", "--description", "Sums \"big\" \\ numbers",
+              "--package", "pkg", "--package-tag", "2.1"});
+    ASSERT_EQ(built.status, 0) << built.err;
+    const ProcessResult ran = p.run({KIVOS_RUN, "greet", "kiwi", "b"});
+    EXPECT_EQ(ran.out, "kiwi 4\n");
+    EXPECT_EQ(ran.status, 3);
+    const ProcessResult failed = p.run({KIVOS_RUN, "greet"});
+    EXPECT_EQ(failed.out, "greet.c:10: main: Assertion 'argc > 1' failed.\n");
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_THAT(
+        p.run({KIVOS_META, "--json", "greet"}).out,
+        HasSubstr("\"name\": \"greet\", \"description\": \"Sums \\\"big\\\" \\\\ numbers\", "
+                  "\"package\": \"pkg\", \"tag\": \"2.1\""));
+
+    p.write("plain.c", "int main(void) { return 0; }\n");
+    p.write("both.c",
+            "#include <kivos/meta.h>\nKIVOS_COMMAND_RECORD(\"both\", \"Has both\");\n"
+            "KIVOS_PACKAGE_RECORD(\"both\", \"1\");\nint main(void) { return 0; }\n");
+    p.write("command.cpp",
+            "#include <kivos/meta.h>\nKIVOS_COMMAND_RECORD(\"again\", \"Again\");\n");
+    // Another record in the section under another name: only the check can see it.
+    p.write("sneaky.c",
+            "__attribute__((section(\".kivos.cmdmeta\"), used, aligned(4))) static const char "
+            "extra[12] = \"KCMD\\1\\0\\0\\0a\\0b\";\n");
+    const std::vector<std::pair<Args, std::string>> refusals = {
+        {{"plain.c"},
+         "no command record: declare one with KIVOS_COMMAND_RECORD(name, description)"},
+        {{"plain.c", "--command", "plain", "--description", "Plain"},
+         "no package record: declare one with KIVOS_PACKAGE_RECORD(package, tag)"},
+        {{"both.c", "command.cpp"}, "more than one command record"},
+        {{"both.c", "--package", "p", "--package-tag", "1"}, "more than one package record"},
+        {{"both.c", "sneaky.c"}, "a second record at offset 24: the section holds exactly one"},
+        {{"plain.c", "--command", "plain"}, "--command and --description go together"}};
+    for (const auto &[args, message] : refusals) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        Args argv = args;
+        argv.insert(argv.end(), {"-o", "refused"});
+        const ProcessResult refused = p.cc(argv);
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_THAT(refused.err, HasSubstr(message));
+        EXPECT_FALSE(fs::exists(p.path("refused"))) << "a refused image is not left behind";
+    }
+}
+
 // Every dependency file below the folder with its contents, and what the run printed.
 std::vector<std::string> dependencies_written(const Project &p, const ProcessResult &result) {
     std::vector<std::string> found = {result.out};
     for (const auto &entry : fs::recursive_directory_iterator(p.path(""))) {
         if (entry.path().extension() != ".d") continue;
-        std::ifstream in(entry.path());
         found.push_back(fs::relative(entry.path(), p.path("")).string() + ": " +
-                        std::string(std::istreambuf_iterator<char>(in), {}));
+                        read_file(entry.path()));
     }
     std::sort(found.begin(), found.end());
     return found;

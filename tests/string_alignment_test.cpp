@@ -135,6 +135,11 @@ TEST(WordRoutines, MovesAndFillsMatchTheByteModel) {
             EXPECT_EQ(e.span(0), filled);
         }
     }
+    // A count of 0 touches nothing, not even a null pointer.
+    EXPECT_EQ(e.call("memcpy", {16, 0, 0}), 16);
+    EXPECT_EQ(e.call("memmove", {0, 16, 0}), 0);
+    EXPECT_EQ(e.call("memset", {0, 'x', 0}), 0);
+    EXPECT_EQ(e.call("memcmp", {0, 16, 0}), 0);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "harness/coverage.h"
 
@@ -35,6 +37,15 @@ std::vector<uint32_t> words64(uint64_t value) {
     return {static_cast<uint32_t>(value), static_cast<uint32_t>(value >> 32)};
 }
 
+std::string read_file(const std::filesystem::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::filesystem::path &path, const std::string &bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
 TempFolder::TempFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "kivos-guest-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr)
@@ -46,8 +57,6 @@ TempFolder::~TempFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
 }
-
-Guest::Guest() : Guest(GuestOptions{}) {}
 
 Guest::Guest(GuestOptions options)
     : options_(std::move(options)),
@@ -67,6 +76,13 @@ Guest::Guest(GuestOptions options)
         kernel_->root(), kernel_->console_descriptors());
     process_->machine().map(kScratchBase, kScratchSize, UC_PROT_READ | UC_PROT_WRITE);
 }
+
+Guest::Guest(const char *image)
+    : Guest([image] {
+          GuestOptions options;
+          options.image = image;
+          return options;
+      }()) {}
 
 uint32_t Guest::symbol(std::string_view name) const {
     const auto found = image_.file().symbol(name);
@@ -188,6 +204,17 @@ void Guest::write32(uint32_t address, uint32_t value) {
 
 const std::vector<emu::TrapRecord> &Guest::trace() const {
     return kernel_->trace().records();
+}
+std::vector<uint32_t> Guest::traps(uint32_t number, size_t reg) const {
+    std::vector<uint32_t> values;
+    for (const emu::TrapRecord &trap : trace())
+        if (trap.number == number) values.push_back(trap.args[reg]);
+    return values;
+}
+std::vector<uint32_t> Guest::trap_numbers() const {
+    std::vector<uint32_t> numbers;
+    for (const emu::TrapRecord &trap : trace()) numbers.push_back(trap.number);
+    return numbers;
 }
 void Guest::clear_trace() {
     kernel_->trace().clear();

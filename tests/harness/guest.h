@@ -41,6 +41,10 @@ class GuestFault : public std::runtime_error {
 // A 64-bit argument as the two words cdecl pushes for it, low word first.
 std::vector<uint32_t> words64(uint64_t value);
 
+// The whole file, or "" when it cannot be read.
+std::string read_file(const std::filesystem::path &path);
+void write_file(const std::filesystem::path &path, const std::string &bytes);
+
 // A fresh folder under the host's temporary folder, removed with everything in it.
 class TempFolder {
   public:
@@ -56,8 +60,8 @@ class TempFolder {
 
 class Guest {
   public:
-    Guest();
-    explicit Guest(GuestOptions options);
+    explicit Guest(GuestOptions options = {});
+    explicit Guest(const char *image);
     Guest(const Guest &) = delete;
     Guest &operator=(const Guest &) = delete;
 
@@ -87,10 +91,14 @@ class Guest {
     std::string read(uint32_t address, size_t n) const;
     std::string read_string(uint32_t address) const;
     uint32_t read32(uint32_t address) const;
+    uint32_t read_symbol(std::string_view name) const { return read32(symbol(name)); }
     void write(uint32_t address, std::string_view bytes);
     void write32(uint32_t address, uint32_t value);
 
     const std::vector<emu::TrapRecord> &trace() const;
+    // Register `reg` (0 is ebx) of every trap of call `number`, in order.
+    std::vector<uint32_t> traps(uint32_t number, size_t reg = 2) const;
+    std::vector<uint32_t> trap_numbers() const;
     void clear_trace();
     std::string &console();  // what the guest wrote to descriptor 1
     void set_stdin(std::string bytes);

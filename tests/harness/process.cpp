@@ -5,25 +5,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <thread>
 
+#include "harness/guest.h"
+
 namespace kivos::test {
-namespace {
-
-std::string slurp(const std::filesystem::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-}  // namespace
 
 BackgroundProcess::BackgroundProcess(const std::vector<std::string> &argv,
                                      const std::filesystem::path &folder,
                                      const std::string &input) {
     const auto in = files_.path() / "in", out = files_.path() / "out", err = files_.path() / "err";
-    std::ofstream(in, std::ios::binary) << input;
+    write_file(in, input);
     pid_ = fork();
     if (pid_ == 0) {
         const int fds[] = {open(in.c_str(), O_RDONLY),
@@ -34,7 +26,7 @@ BackgroundProcess::BackgroundProcess(const std::vector<std::string> &argv,
         std::vector<char *> args;
         for (const std::string &arg : argv) args.push_back(const_cast<char *>(arg.c_str()));
         args.push_back(nullptr);
-        execv(args[0], args.data());
+        execvp(args[0], args.data());
         _exit(99);
     }
 }
@@ -47,11 +39,11 @@ BackgroundProcess::~BackgroundProcess() {
 }
 
 std::string BackgroundProcess::out() const {
-    return slurp(files_.path() / "out");
+    return read_file(files_.path() / "out");
 }
 
 std::string BackgroundProcess::err() const {
-    return slurp(files_.path() / "err");
+    return read_file(files_.path() / "err");
 }
 
 int BackgroundProcess::wait(std::chrono::seconds limit) {

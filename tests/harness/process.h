@@ -24,7 +24,8 @@ struct ProcessResult {
 // read while it runs. One still running when this goes is killed.
 class BackgroundProcess {
   public:
-    // Runs argv[0] (a path) with `input` as its standard input, in `folder` when one is given.
+    // Runs argv[0] (a path, or a program on PATH) with `input` as its standard input, in `folder`
+    // when one is given.
     explicit BackgroundProcess(const std::vector<std::string> &argv,
                                const std::filesystem::path &folder = {},
                                const std::string &input = {});

@@ -2,25 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
-#include "harness/guest_abi.h"
-
 namespace kivos::test {
-
-std::string read_file(const std::filesystem::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void write_file(const std::filesystem::path &path, const std::string &bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-uint32_t standard_stream(Guest &g, const char *name) {
-    return g.read32(g.symbol(name));
-}
 
 uint32_t place_stream(Guest &g, uint32_t kind, uint32_t fd) {
     const uint32_t stream = g.reserve(file_record::size);
@@ -34,6 +16,18 @@ uint32_t open_for_reading(Guest &g, const std::string &name, const std::string &
     const uint32_t stream = g.call("fopen", {g.place_string(name), g.place_string("r")});
     EXPECT_NE(stream, 0u) << "fopen of " << name;
     return stream;
+}
+
+std::string MemoryStream::content(const Guest &g) const {
+    if (size(g) == 0) return "";
+    const std::string held = g.read(buffer(g), size(g) + 1);
+    EXPECT_EQ(held.back(), '\0');
+    return held.substr(0, size(g));
+}
+
+MemoryStream open_memory(Guest &g) {
+    const uint32_t vars = g.reserve(8, 0x5a);
+    return {g.call("open_memstream", {vars, vars + 4}), vars};
 }
 
 }  // namespace kivos::test
