@@ -30,6 +30,11 @@ constexpr uint32_t kPageFault = 14;
 constexpr size_t kMostExits = 1u << 16;
 constexpr uint8_t kRdtsc[] = {0x0F, 0x31};
 
+// The hlt where calls from the host return is the machine's own: it is never
+// counted, nor shown to observers. (Stopping there as at an exit would cost a
+// translation of it that unicorn 2.0.1 never frees, at every call.)
+constexpr bool at_return_stub(uint64_t address) { return address == layout::kReturnAddress; }
+
 constexpr uint32_t align_down(uint32_t value, uint32_t alignment) {
     return value & ~(alignment - 1);
 }
@@ -73,15 +78,21 @@ Machine::Machine(const ElfImage &image, TrapHandler &handler, MachineOptions opt
       block_lengths_(engine_.get()),
       count_ceiling_(std::numeric_limits<uint64_t>::max()) {
     check(uc_ctl_exits_enable(engine_.get()), "enabling exits");
-    exits_.insert(layout::kReturnAddress);
     load(image);
     map(layout::kStackBottom, layout::kStackSize, UC_PROT_READ | UC_PROT_WRITE);
     map(layout::kReturnStub, layout::kPageSize, UC_PROT_READ | UC_PROT_EXEC);
-    // Should the stop at the stub ever be missed, the guest faults there with a report.
+    // In user mode each hlt of the stub is a protection fault: the one at the
+    // return address ends calls from the host (see on_interrupt).
     check(uc_mem_write(engine_.get(), layout::kReturnStub,
                        std::string(layout::kPageSize, kHlt).data(), layout::kPageSize),
           "filling the return stub");
+    // Entering user mode is the one run that stops at the return address
+    // before running it.
+    exits_.insert(layout::kReturnAddress);
+    set_exits();
     enter_user_mode(engine_.get(), address_space_, layout::kReturnAddress);
+    exits_.erase(layout::kReturnAddress);
+    set_exits();
     reset_state_.save();
     install_hooks();
     if (options_.pinned_tsc) pin_time_stamp_counter(image);
@@ -104,14 +115,26 @@ void Machine::screen(uint32_t address, uint32_t size) {
     for (const uint32_t start : untranslatable_starts(address, code)) exits_.insert(start);
     if (exits_.size() > kMostExits)
         throw MachineError("the code holds too many far jumps or calls through a register");
+    set_exits();
+}
+
+// The engine takes the exits as a whole.
+void Machine::set_exits() {
     const std::vector<uint64_t> exits(exits_.begin(), exits_.end());
     check(uc_ctl_set_exits(engine_.get(), const_cast<uint64_t *>(exits.data()), exits.size()),
           "setting exits");
 }
 
+// Exits screened in the range go with it: memory mapped there later holds
+// other code.
 void Machine::unmap(uint32_t address, uint32_t size) {
-    address_space_.unmap(address, size);
     drop_translations(engine_.get(), address, address + size - 1);
+    address_space_.unmap(address, size);
+    const auto first = exits_.lower_bound(address);
+    const auto last = exits_.lower_bound(uint64_t{address} + size);
+    if (first == last) return;
+    exits_.erase(first, last);
+    set_exits();
 }
 
 // Pages shared by two segments get the permissions of both: the engine
@@ -429,7 +452,7 @@ RunResult Machine::report_page_fault() {
 RunResult Machine::classify_stop(uc_err error, uint64_t until) {
     const uint32_t eip = read_register(UC_X86_REG_EIP);
     if (error == UC_ERR_INSN_INVALID) return fault_at({Fault::Kind::invalid_instruction, eip});
-    if (error == UC_ERR_OK && eip == layout::kReturnAddress)
+    if (error == UC_ERR_OK && at_return_stub(eip))
         return until == eip ? RunResult{RunResult::End::returned, 0, {}} : protection_fault(eip);
     if (error == UC_ERR_OK && exits_.contains(eip))
         return fault_at({Fault::Kind::invalid_instruction, eip});
@@ -461,6 +484,10 @@ void Machine::on_interrupt(uc_engine *, uint32_t vector, void *self) {
         if (machine.stop_) return;
         if (vector == KIVOS_TRAP_VECTOR) {
             machine.handle_trap();
+        } else if (vector == kProtectionFault &&
+                   at_return_stub(machine.read_register(UC_X86_REG_EIP))) {
+            // classify_stop tells a return from a jump there.
+            uc_emu_stop(machine.engine_.get());
         } else if (vector == kPageFault) {
             // eip is exact here; the report waits for the run to end. The
             // engine goes on to the end of the block, so the first fault is it.
@@ -541,7 +568,7 @@ void Machine::on_block(uc_engine *, uint64_t address, uint32_t size, void *self)
 }
 
 void Machine::count_block(uint32_t block, uint32_t size) {
-    if (replaying_) return;
+    if (replaying_ || at_return_stub(block)) return;
     guarded(this, [block, size](Machine &machine) {
         const uint64_t count = machine.instructions_ + machine.block_lengths_.at(block);
         if (count <= machine.count_ceiling_) {
@@ -557,7 +584,8 @@ void Machine::count_block(uint32_t block, uint32_t size) {
     });
 }
 
-void Machine::on_instruction(uc_engine *, uint64_t, uint32_t, void *self) {
+void Machine::on_instruction(uc_engine *, uint64_t address, uint32_t, void *self) {
+    if (at_return_stub(address)) return;
     guarded(self, [](Machine &machine) {
         const uint64_t ceiling = machine.count_ceiling_;
         const RunResult::End end = machine.ceiling_end_;
@@ -599,7 +627,7 @@ void Machine::on_observed_block(uc_engine *, uint64_t address, uint32_t size, vo
     const ObserverHook &link = *static_cast<ObserverHook *>(hook);
     guarded(link.machine, [&link, address, size](Machine &machine) {
         // The replay of a faulting instruction is the machine's own business.
-        if (machine.replaying_) return;
+        if (machine.replaying_ || at_return_stub(address)) return;
         link.observer->on_block(machine, static_cast<uint32_t>(address), size);
     });
 }
@@ -608,7 +636,7 @@ void Machine::on_observed_instruction(uc_engine *, uint64_t address, uint32_t, v
     const ObserverHook &link = *static_cast<ObserverHook *>(hook);
     guarded(link.machine, [&link, address](Machine &machine) {
         // A stop asked for by an earlier hook of this instruction stands.
-        if (!machine.stop_ &&
+        if (!machine.stop_ && !at_return_stub(address) &&
             !link.observer->on_instruction(machine, static_cast<uint32_t>(address)))
             machine.stop_with({RunResult::End::killed, 0, "ended by the debugger"});
     });

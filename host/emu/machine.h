@@ -113,6 +113,7 @@ class Machine {
     static void on_port_out(uc_engine *engine, uint32_t port, int size, uint32_t value, void *self);
     bool touches_below_exit(uc_mem_type type, uint32_t address, uint32_t eip) const;
     void handle_trap();
+    void set_exits();
 
     // What an observer's hooks get as their user data.
     struct ObserverHook {
@@ -127,8 +128,8 @@ class Machine {
 
     Engine engine_;
     AddressSpace address_space_;
-    // Where the engine stops before translating: the return address of calls
-    // from the host, and every start of an instruction it cannot translate.
+    // Where the engine stops before translating: every start of an
+    // instruction it cannot translate.
     std::set<uint64_t> exits_;
     // The CPU as paging and user mode left it, before any run. The engine never delivers an
     // exception, so it would take the next one for a fault within the last

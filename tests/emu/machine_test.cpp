@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 
 #include "probe.h"
 
@@ -95,6 +96,11 @@ TEST(Machine, PrivilegedAndUntranslatableInstructionsAreGuestFaults) {
         {"\x2e\x66\xff\xe8", invalid},                         // the same behind prefixes
         {"\x90\xff\xdf", invalid, 1},                          // lcall *%edi, after a nop
         {"\x53", "read from unmapped address 0x00000000", 1},  // then 00 00: add %al, (%eax)
+        // mmap a page at 0x50000000, munmap it, then read it: a page fault, not a double fault.
+        {std::string("\xb8\x62\0\0\0\xbb\0\0\0\x50\xb9\0\x10\0\0\xba\x03\0\0\0\xbe\x22\0\0\0"
+                     "\xbf\xff\xff\xff\xff\x31\xed\xcd\x80\xb8\x63\0\0\0\xcd\x80\xa1\0\0\0\x50",
+                     46),
+         "read from unmapped address 0x50000000", 41},
     };
     GuestOptions counting = probe_options();  // as kivos-run does
     counting.count_instructions = true;
@@ -112,6 +118,32 @@ TEST(Machine, PrivilegedAndUntranslatableInstructionsAreGuestFaults) {
         }
         EXPECT_EQ(g.call("fpu_control"), 0x37fu);
     }
+}
+
+// Resident bytes of the engines' code buffers, the only memory mapped writable and executable.
+uint64_t translated_code_bytes() {
+    std::ifstream maps("/proc/self/smaps");
+    uint64_t total = 0;
+    bool code = false;
+    for (std::string line; std::getline(maps, line);) {
+        char perms[5];
+        unsigned long kilobytes = 0;
+        if (std::sscanf(line.c_str(), "%*x-%*x %4s", perms) == 1)
+            code = std::string_view(perms) == "rwxp";
+        else if (code && std::sscanf(line.c_str(), "Rss: %lu kB", &kilobytes) == 1)
+            total += kilobytes;
+    }
+    return total * 1024;
+}
+
+// A call from the host once left a translation behind that the engine never freed, and the
+// engine crashed when they had filled its buffer, after about 3.5 million calls.
+TEST(Machine, CallsLeaveNoTranslatedCodeBehind) {
+    Guest g(probe_options());
+    g.call("fpu_control");
+    const uint64_t before = translated_code_bytes();
+    for (int call = 0; call < 50000; ++call) g.call("fpu_control");
+    EXPECT_LT(translated_code_bytes() - before, uint64_t{1} << 20);
 }
 
 TEST(Machine, StartsEachCallInTheResetState) {
