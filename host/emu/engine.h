@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace kivos::emu {
 
@@ -27,8 +29,13 @@ class Engine {
     // Gives the host memory behind [address, address + size) back; it reads
     // as zeros when provided again.
     void release(uint64_t address, uint64_t size) const;
+    // Throws the translated code away when it fills half the engine's code
+    // buffer. Call between runs only.
+    void keep_room_for_translations() const;
 
   private:
+    void find_code_buffer(const std::vector<std::pair<uintptr_t, uintptr_t>> &before);
+
     struct Unmap {
         void operator()(uint8_t *memory) const;
     };
@@ -37,6 +44,9 @@ class Engine {
     };
     std::unique_ptr<uint8_t, Unmap> memory_;  // outlives the engine that uses it
     std::unique_ptr<uc_engine, Close> engine_;
+    // Where the engine translates code to: its one mapping both writable and
+    // executable. Empty when it could not be told apart.
+    uintptr_t code_begin_ = 0, code_end_ = 0;
 };
 
 // A saved state of an engine's CPU.

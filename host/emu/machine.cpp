@@ -33,7 +33,9 @@ constexpr uint8_t kRdtsc[] = {0x0F, 0x31};
 // The hlt where calls from the host return is the machine's own: it is never
 // counted, nor shown to observers. (Stopping there as at an exit would cost a
 // translation of it that unicorn 2.0.1 never frees, at every call.)
-constexpr bool at_return_stub(uint64_t address) { return address == layout::kReturnAddress; }
+constexpr bool at_return_stub(uint64_t address) {
+    return address == layout::kReturnAddress;
+}
 
 constexpr uint32_t align_down(uint32_t value, uint32_t alignment) {
     return value & ~(alignment - 1);
@@ -373,6 +375,7 @@ RunResult Machine::run_on(uint32_t start, uint64_t until) {
     page_fault_.reset();
     block_start_ = 0;
     near_limit_ = false;
+    engine_.keep_room_for_translations();
     uc_err error = uc_emu_start(engine_.get(), start, until, 0, 0);
     if (near_limit_ && !host_error_) error = step_to_limit(until);
     if (page_fault_ && !host_error_ && !stop_) stop_ = report_page_fault();
