@@ -17,6 +17,8 @@ std::optional<int64_t> stored_end(Guest &g, uint32_t slot, uint32_t text) {
     return static_cast<int64_t>(end) - static_cast<int64_t>(text);
 }
 
+// Where the host's C library reads a text alike, the convert fuzz target compares them; these
+// cases are the library's own rules and the edges.
 TEST(IntegerConversion, StrtoulAndStrtolReadTheSameBits) {
     struct Case {
         const char *text;
@@ -25,18 +27,9 @@ TEST(IntegerConversion, StrtoulAndStrtolReadTheSameBits) {
         std::optional<int64_t> end;
     };
     const std::vector<Case> cases = {
-        {"  42abc", 10, 42, 4},
-        {"0x1F", 0, 31, 4},
-        {"0x1F", 16, 31, 4},
-        {"0x1F", 10, 0, 1},
-        {"1f", 16, 31, 2},
-        {"017", 0, 15, 3},
-        {"08", 0, 0, 1},
-        {"0", 0, 0, 1},
         {"0x", 0, 0, 2},
         {"-5", 10, 0, 0},
         {"+5", 10, 0, 0},
-        {"\r\n\t 7", 10, 7, 5},
         {"\v7", 10, 0, 0},
         {"  abc", 10, 0, 2},
         {"ff", 36, 555, 2},
@@ -45,8 +38,6 @@ TEST(IntegerConversion, StrtoulAndStrtolReadTheSameBits) {
         {"Ab", 16, 171, 2},
         {"5", -3, 0, 0},
         {"0101", 1, 0, 1},
-        {"101", 2, 5, 3},
-        {"4294967295", 10, 0xffffffff, 10},
         {"4294967296", 10, 0, 10},
         {"100000000ff", 16, 0xff, 11},
         {nullptr, 10, 0, std::nullopt},

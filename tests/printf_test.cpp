@@ -120,29 +120,17 @@ TEST(Divide64, QuotientAndRemainderMatchTheHost) {
     }
 }
 
+// What the host's C library renders alike, at every size, is the format fuzz target's; these
+// tables hold the library's own rules and the edges.
 TEST(BoundedFormatter, Directives) {
     expect_bounded({
-        {"%d|%i|%u|", {w(0x80000000), w(123), w(4294967295)}, "-2147483648|123|4294967295|"},
-        {"%x|%X|%x|", {w(48879), w(48879), w(0xffffffff)}, "beef|BEEF|ffffffff|"},
-        {"%5d|%-5d|%05d|%05d|", {w(42), w(42), w(42), w(-42)}, "   42|42   |00042|-0042|"},
-        {"%+05d|%+5d|%-05d|", {w(42), w(42), w(42)}, "+0042|  +42|42   |"},
-        {"%05.3d|%-5.3d|%08.0x|", {w(7), w(-7), w(0xab)}, "  007|-007 |      ab|"},
         {"%.0d|%.0u|%.0x|%3d|", {w(0), w(0), w(0), w(-12345)}, "0|0|0|-12345|"},
-        {"%+d|%+u|%+x|", {w(0), w(5), w(255)}, "+0|5|ff|"},
         {"%0*d|%*d|%.*d|", {w(5), w(3), w(-6), w(42), w(-1), w(42)}, "00003|42|42|"},
         {"%ld %d|%zu|%lx|", {w(1), w(2), w(3), w(0xff)}, "1 2|3|ff|"},
-        // long long takes the whole value, and the next directive the word after it.
-        {"%lld %d|%lld|",
-         {ll(static_cast<uint64_t>(-5)), w(7), ll(k_i64_min)},
-         "-5 7|-9223372036854775808|"},
-        {"%llu|", {ll(k_u64_max)}, "18446744073709551615|"},
-        {"%llX|%llx|", {ll(0xdeadbeefcafebabe), ll(0x100000000)}, "DEADBEEFCAFEBABE|100000000|"},
-        {"%+025lld|", {ll(1ull << 40)}, "+000000000001099511627776|"},
         {"%llp|%d", {ll(0x123456789), w(9)}, "0x123456789|9"},
         {"%5c|%p|%10p|%p|", {w(0x141), w(0x1234), w(0x1234), w(0)}, "A|0x1234|0x1234|0x0|"},
         {"%s|%.3s|%s|", {w(0), w(0), w(16)}, "(null)|(nu||"},
         {"%5.2s|%05s|%3s|%1s|", {str("abc"), str("ab"), str(""), str("")}, "   ab|   ab|   | |"},
-        {"%-5s|%-2s|", {str("ab"), str("abc")}, "ab   |abc|"},
         {"%.*s|%*s|", {w(-1), str("abc"), w(-4), str("ab")}, "abc|ab|"},
         {"%.3s|%.2s|%.0s|", {edge("abc"), edge("abc"), edge("")}, "abc|ab||"},
         {"%4.3s|%-4.3s|", {edge("abc"), edge("abc")}, " abc|abc |"},
@@ -162,17 +150,9 @@ TEST(BoundedFormatter, TruncationKeepsTheFullLength) {
     };
     const std::vector<Case> cases = {
         {0, "hello", {}, 5, ""},
-        {1, "hello", {}, 5, "\0"s},
-        {2, "hello", {}, 5, "h\0"s},
-        {5, "hello", {}, 5, "hell\0"s},
-        {6, "hello", {}, 5, "hello\0"s},
-        {64, "hello", {}, 5, "hello\0"s},
         {0xffffffff, "hello", {}, 5, "hello\0"s},
-        {4, "%05d", {w(-1)}, 5, "-00\0"s},
         {3, "%p", {w(0x1234)}, 6, "0x\0"s},
         {2, "%q", {}, 2, "%\0"s},
-        {3, "%s", {str("abcdef")}, 6, "ab\0"s},
-        {8, "a%cb", {w(0)}, 3, "a\0b\0"s},
         // A length past the largest int cannot be returned, and must not wrap.
         {8, "%2147483647d", {w(1)}, 0x7fffffff, "       \0"s},
         {8, "%2147483647d%d", {w(1), w(2)}, k_minus_one, "       \0"s},
@@ -222,15 +202,9 @@ TEST(BoundedFormatter, SprintfStopsStoringAt64K) {
 TEST(StreamFormatter, Directives) {
     expect_stream({
         {"%5d|%05d|%05d|", {w(42), w(42), w(-42)}, "   42|   42|  -42|"},
-        {"%5.3d|%.5d|%3d|", {w(-7), w(-3), w(-12345)}, " -007|-00003|-12345|"},
         {"%.0d|%x|%u|%i|", {w(0), w(255), w(-1), w(0x80000000)}, "0|ff|4294967295|-2147483648|"},
         {"%*d|%*d|%.*d|", {w(4), w(1), w(-4), w(2), w(3), w(4)}, "   1|2|004|"},
         {"%10p|%.4p|%p|", {w(0x1234), w(0x12), w(0)}, "    0x1234|0x0012|0x0|"},
-        {"%lld %d|%lld|",
-         {ll(static_cast<uint64_t>(-5)), w(7), ll(k_i64_min)},
-         "-5 7|-9223372036854775808|"},
-        {"%llu|%llx|", {ll(k_u64_max), ll(k_u64_max)}, "18446744073709551615|ffffffffffffffff|"},
-        {"%24.20lld|", {ll(static_cast<uint64_t>(-1))}, "   -00000000000000000001|"},
         {"%llp|%ld|", {ll(0x123456789abcdef0), w(-5)}, "0x123456789abcdef0|-5|"},
         {"%5c|%5s|%5.2s|%.*s|",
          {w(65), str("abc"), str("abc"), w(-1), str("abc")},

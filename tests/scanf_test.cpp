@@ -75,18 +75,17 @@ void expect_scans(const std::vector<ScanCase> &cases) {
 
 const std::nullopt_t untouched = std::nullopt;
 
+// What the host's C library reads alike (conversions without widths between blanks, numbers that
+// fit) is the scan fuzz target's; these tables hold the library's own rules and the edges.
 TEST(Sscanf, Integers) {
     expect_scans({
-        {"42", "%d", 1, {{'n', "42"}}},        {" \t-7", "%d", 1, {{'n', "-7"}}},
         {"+5", "%d", 1, {{'n', "5"}}},         {"-", "%d", 0, {{'n', untouched}}},
         {"- 5", "%d", 0, {{'n', untouched}}},  {"", "%d", 0, {{'n', untouched}}},
         {"x", "%d", 0, {{'n', untouched}}},    {"4294967297", "%d", 1, {{'n', "1"}}},
-        {"0x1F", "%i", 1, {{'n', "31"}}},      {"0X1f", "%i", 1, {{'n', "31"}}},
         {"017", "%i", 1, {{'n', "15"}}},       {"09", "%i%d", 2, {{'n', "0"}, {'n', "9"}}},
         {"-0x10", "%i", 1, {{'n', "-16"}}},    {"0x", "%i", 0, {{'n', untouched}}},
         {"0xg", "%i", 0, {{'n', untouched}}},  {"0", "%i", 1, {{'n', "0"}}},
         {"0x1F", "%x", 1, {{'n', "0"}}},       {"0x1F", "%x%s", 2, {{'n', "0"}, {'s', "x1F"}}},
-        {"-ff", "%x", 1, {{'n', "-255"}}},     {"Ab", "%X", 1, {{'n', "171"}}},
         {"+5", "%u", 0, {{'n', untouched}}},   {" 4294967295", "%u", 1, {{'n', "-1"}}},
         {"4294967296", "%u", 1, {{'n', "0"}}}, {"105", "%u", 1, {{'n', "105"}}},
         {"007", "%u", 1, {{'n', "7"}}},        {"08", "%i%d", 2, {{'n', "0"}, {'n', "8"}}},

@@ -219,21 +219,13 @@ TEST(MemoryStream, CapacityDoublesFrom256AndGrowthLeavesTheOldBlockAlone) {
 }
 
 TEST(MemoryStream, FailedGrowthKeepsEverything) {
+    // What a failed growth keeps, at every room the heap may have, is the failure sweep's.
     Guest g;
     const MemoryStream m = open_memory(g);
-    const std::string held(200, 'h');
-    ASSERT_EQ(write_bytes(g, m.stream, held), 0u);
-    // Less than the 512 bytes the next growth needs.
-    g.call("malloc", {k_arena_size - heap_used(g) - 256});
-    const std::string before = g.read(m.stream, file_record::size) + g.read(m.vars, 8);
+    ASSERT_EQ(write_bytes(g, m.stream, std::string(200, 'h')), 0u);
+    g.call("malloc", {k_arena_size - heap_used(g) - 256});  // less than the 512 bytes it needs
     EXPECT_EQ(write_bytes(g, m.stream, std::string(100, 'x')), k_minus_one);
-    EXPECT_EQ(
-        g.call("fprintf", {m.stream, g.place_string("%s"), g.place_string(std::string(60, 'x'))}),
-        k_minus_one);
-    EXPECT_EQ(g.read(m.stream, file_record::size) + g.read(m.vars, 8), before);
     EXPECT_EQ(g.read_symbol("errno"), k_enomem);
-    EXPECT_EQ(g.call("fputs", {g.place_string("small"), m.stream}), 5u) << "it still fits in 256";
-    EXPECT_EQ(m.content(g), held + "small");
 
     // Sizes that would wrap fail before allocating: the NUL does not fit; 2^31 + 1 needs a
     // capacity of 2^32; the space needed wraps; doubling the capacity wraps.
@@ -335,12 +327,6 @@ TEST(StreamWriter, LoopsOnPartialWritesAndStopsOnAFailedOne) {
         const std::vector<uint32_t> writes = {10, 6, 2};
         EXPECT_EQ(g.traps(KIVOS_SYS_write),
                   std::vector(writes.begin(), writes.end() - (failure != 1)));
-    }
-    for (const uint32_t failing : {1, 2}) {  // the text, the newline
-        Guest g;
-        g.faults().fail_nth(KIVOS_SYS_write, failing, -5);
-        EXPECT_EQ(g.call("puts", {g.place_string("abc")}), k_minus_one);
-        EXPECT_EQ(g.trace().size(), failing) << "no newline after a failed text";
     }
 }
 

@@ -176,40 +176,6 @@ TEST(AllocatingStrings, CaseInsensitiveComparisonsGiveFoldedDifferences) {
     });
 }
 
-TEST(Tokenizer, Sequences) {
-    struct Case {
-        std::string input;
-        std::optional<std::string> delim;  // nullopt: a null set
-        std::vector<std::string> tokens;   // then null, and null again
-        std::string buffer_after;
-    };
-    const std::vector<Case> cases = {
-        {",,a,,b,", ",", {"a", "b"}, ",,a\0,b\0"s},
-        {"abc", std::nullopt, {"abc"}, "abc"},
-        {"abc", "", {"abc"}, "abc"},
-        {",,,", ",", {}, ",,,"},
-        {"", ",", {}, ""},
-        {"a b;c", " ;", {"a", "b", "c"}, "a\0b\0c"s},
-    };
-    Guest g;
-    for (const Case &c : cases) {
-        SCOPED_TRACE("'" + c.input + "'");
-        const uint32_t buffer = g.place_at_edge(c.input + '\0');
-        const uint32_t delim = c.delim ? g.place_at_edge(*c.delim + '\0') : 0;
-        std::vector<std::string> tokens;
-        for (uint32_t s = buffer;; s = 0) {
-            const uint32_t token = g.call("strtok", {s, delim});
-            if (token == 0) break;
-            ASSERT_GE(token, buffer);
-            ASSERT_LT(token, buffer + c.input.size());
-            tokens.push_back(g.read_string(token));
-        }
-        EXPECT_EQ(tokens, c.tokens);
-        EXPECT_EQ(g.call("strtok", {0, delim}), 0u) << "idle after the end";
-        EXPECT_EQ(g.read(buffer, c.input.size()), c.buffer_after);
-    }
-}
-
 TEST(Tokenizer, IdleOnlyWhenATokenEndsAtTheTerminator) {
     Guest g;
     const uint32_t comma = g.place_string(",");
