@@ -280,6 +280,15 @@ void f(int *n) { printf("%s\n", 42); sscanf("1", "%s", n); })");
     EXPECT_TRUE(fs::exists(p.path(".obj")));
     EXPECT_EQ(p.cc({"-c", "./-o.c"}).status, 0);
     EXPECT_TRUE(fs::exists(p.path("-o.o")));
+
+    // -x names the language of the inputs after it: C++ and its headers for a .c file.
+    p.write("cxx.c", "#include <array>\nint main() { return std::array<int, 2>{1, 2}[1]; }\n");
+    p.write("c.txt", "int unused(void) { return 0; }\n");
+    Args mixed = k_records;
+    mixed.insert(mixed.end(), {"-xc++", "cxx.c", "-x", "c", "c.txt", "-x", "none", "-o", "mixed"});
+    const ProcessResult built = p.cc(mixed);
+    ASSERT_EQ(built.status, 0) << built.err;
+    EXPECT_EQ(p.run({KIVOS_RUN, "mixed"}).status, 2);
 }
 
 }  // namespace
