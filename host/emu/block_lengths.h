@@ -30,6 +30,8 @@ class BlockLengths {
     // of them when `address` lies outside it. Translates blocks, so it may only
     // be asked between runs.
     uint32_t before(uint32_t block, uint32_t address);
+    // The bytes of the block at `block`; the same conditions as before().
+    uint32_t size(uint32_t block) { return translated(block).size; }
 
   private:
     struct Block {

@@ -415,9 +415,22 @@ uc_err Machine::step_to_limit(uint64_t until) {
 
 // The block's hook counted all of the block; what follows the faulting
 // instruction never ran.
+// The engine translates from the faulting instruction on to count, and is
+// held by an exit to where the block that ran ended: past it the code may not
+// be fetchable, and a fetch that faults while translating outside a run
+// brings unicorn 2.0.1 down.
 void Machine::count_to_fault() {
     const uint32_t counted = block_lengths_.at(block_start_);
-    const uint32_t ran = block_lengths_.before(block_start_, *fault_eip_) + 1;
+    const uint32_t end = block_start_ + block_lengths_.size(block_start_);
+    const uint32_t eip = *fault_eip_;
+    if (eip < block_start_ || eip >= end) return;  // the block ran whole
+    const bool exit_there = exits_.contains(end);
+    exits_.insert(end);
+    set_exits();
+    const uint32_t ran = block_lengths_.before(block_start_, eip) + 1;
+    if (!exit_there) exits_.erase(end);
+    set_exits();
+    drop_translations(engine_.get(), eip, end - 1);
     if (ran < counted) instructions_ -= counted - ran;
 }
 

@@ -96,6 +96,9 @@ TEST(Machine, PrivilegedAndUntranslatableInstructionsAreGuestFaults) {
         {"\x2e\x66\xff\xe8", invalid},                         // the same behind prefixes
         {"\x90\xff\xdf", invalid, 1},                          // lcall *%edi, after a nop
         {"\x53", "read from unmapped address 0x00000000", 1},  // then 00 00: add %al, (%eax)
+        // xor %ebp,%ebp; xchg %eax,%ebp; test %eax,(%eax): counting up to the fault once had the
+        // engine translate into the unmapped page after the code, which brought it down.
+        {std::string("\x31\xed\x87\xc5\x85\x00", 6), "read from unmapped address 0x00000000", 4},
         // mmap a page at 0x50000000, munmap it, then read it: a page fault, not a double fault.
         {std::string("\xb8\x62\0\0\0\xbb\0\0\0\x50\xb9\0\x10\0\0\xba\x03\0\0\0\xbe\x22\0\0\0"
                      "\xbf\xff\xff\xff\xff\x31\xed\xcd\x80\xb8\x63\0\0\0\xcd\x80\xa1\0\0\0\x50",

@@ -43,9 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         emu::Kernel kernel({.root = root.path(), .real_sleep = false});
         kernel.console().capture();
         kernel.input().provide(code);
-        // Counted an instruction at a time: see README, Reliability.
+        // Counted a block at a time, as kivos-run counts.
         emu::Process process(kernel, 1, image,
-                             {.instruction_limit = 100000, .count_each_instruction = true},
+                             {.count_instructions = true, .instruction_limit = 100000},
                              kernel.root(), kernel.console_descriptors());
         process.machine().map(kCode, static_cast<uint32_t>(emu::layout::page_up(code.size() + 1)),
                               UC_PROT_READ | UC_PROT_EXEC, code);
