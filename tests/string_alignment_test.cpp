@@ -98,6 +98,7 @@ TEST(WordRoutines, ComparisonsMatchTheByteModel) {
                 const uint32_t pa = e.place(0, a, x % 4), pb = e.place(1, b, x / 4);
                 EXPECT_EQ(e.call("strcmp", {pa, pb}), model_compare(a, b, n + 1, true));
                 EXPECT_EQ(e.call("strncmp", {pa, pb, n}), model_compare(a, b, n, true));
+                EXPECT_EQ(e.call("strncmp", {pa, pb, n + 4}), model_compare(a, b, n + 1, true));
                 const uint32_t qa = e.place(0, a.substr(0, n), x % 4);
                 const uint32_t qb = e.place(1, b.substr(0, n), x / 4);
                 EXPECT_EQ(e.call("memcmp", {qa, qb, n}), model_compare(a, b, n, false));

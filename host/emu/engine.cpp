@@ -65,10 +65,10 @@ void Engine::find_code_buffer(const std::vector<std::pair<uintptr_t, uintptr_t>>
 // the one before each exit at the end of every run: with exits inside hot
 // code, the buffer fills after a few hundred thousand runs, and the engine
 // then crashes at the end of the run in which it emptied the buffer itself.
-// Emptied here, between runs, it carries on. The engine writes all of the
-// buffer as it empties it, so the pages past the first are given back, the
-// translations' code coming first; whether the middle page is in memory tells
-// how far the code has grown.
+// Emptied here, between runs, it carries on. The engine writes all of its
+// buffer as it empties it, so all but the first 2 MiB, where it keeps code of
+// its own, is given back. Translations fill the buffer from its start, so
+// whether the page in the middle is in memory tells whether half is used.
 void Engine::keep_room_for_translations() const {
     if (code_end_ == 0) return;
     const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
@@ -77,7 +77,7 @@ void Engine::keep_room_for_translations() const {
     if (mincore(reinterpret_cast<void *>(middle), page, &resident) != 0 || (resident & 1) == 0)
         return;
     check(uc_ctl_flush_tlb(engine_.get()), "emptying the translated code");
-    constexpr uintptr_t kKept = uintptr_t{2} << 20;  // the engine's own code lies at the start
+    constexpr uintptr_t kKept = uintptr_t{2} << 20;
     if (madvise(reinterpret_cast<void *>(code_begin_ + kKept), code_end_ - code_begin_ - kKept,
                 MADV_DONTNEED) != 0)
         throw MachineError("cannot give back the translated code");

@@ -414,11 +414,10 @@ uc_err Machine::step_to_limit(uint64_t until) {
 }
 
 // The block's hook counted all of the block; what follows the faulting
-// instruction never ran.
-// The engine translates from the faulting instruction on to count, and is
-// held by an exit to where the block that ran ended: past it the code may not
-// be fetchable, and a fetch that faults while translating outside a run
-// brings unicorn 2.0.1 down.
+// instruction never ran. To count it, the engine translates from the faulting
+// instruction on, held by an exit to where the block that ran ended: past it
+// the code may not be fetchable, and a fetch that faults while translating
+// outside a run brings unicorn 2.0.1 down.
 void Machine::count_to_fault() {
     const uint32_t counted = block_lengths_.at(block_start_);
     const uint32_t end = block_start_ + block_lengths_.size(block_start_);
