@@ -30,8 +30,9 @@ int32_t GuestMemory::read(uint32_t address, uint32_t size, std::string &out) con
 int32_t GuestMemory::write(uint32_t address, std::string_view bytes) const {
     const auto size = static_cast<uint32_t>(bytes.size());
     if (bytes.size() != size || !accessible(address, size, UC_PROT_WRITE)) return -KIVOS_EFAULT;
-    if (size != 0 && uc_mem_write(engine_, address, bytes.data(), size) != UC_ERR_OK)
-        return -KIVOS_EFAULT;
+    if (size == 0) return 0;
+    if (uc_mem_write(engine_, address, bytes.data(), size) != UC_ERR_OK) return -KIVOS_EFAULT;
+    wrote(address, size);
     return 0;
 }
 
@@ -42,6 +43,7 @@ int32_t GuestMemory::patch(uint32_t address, std::string_view bytes) const {
     if (uc_mem_write(engine_, address, bytes.data(), size) != UC_ERR_OK ||
         uc_ctl_remove_cache(engine_, uint64_t{address}, uint64_t{address} + size) != UC_ERR_OK)
         return -KIVOS_EFAULT;
+    wrote(address, size);
     return 0;
 }
 

@@ -6,8 +6,10 @@
 #include <unicorn/unicorn.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "emu/address_space.h"
 
@@ -32,9 +34,19 @@ class GuestMemory {
     // (UC_PROT_READ or UC_PROT_WRITE; 0 asks only that it be mapped).
     bool accessible(uint32_t address, uint32_t size, uint32_t permission) const;
 
+    // `written` hears of every range write() and patch() changed, after the change.
+    void tell_writes(std::function<void(uint32_t address, uint32_t size)> written) {
+        written_ = std::move(written);
+    }
+
   private:
+    void wrote(uint32_t address, uint32_t size) const {
+        if (written_) written_(address, size);
+    }
+
     uc_engine *engine_;
     const AddressSpace &space_;
+    std::function<void(uint32_t, uint32_t)> written_;
 };
 
 }  // namespace kivos::emu

@@ -2,6 +2,7 @@
 
 #include <kivos/syscalls.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -97,6 +98,7 @@ Machine::Machine(const ElfImage &image, TrapHandler &handler, MachineOptions opt
     set_exits();
     reset_state_.save();
     install_hooks();
+    memory_.tell_writes([this](uint32_t address, uint32_t size) { screen_written(address, size); });
     if (options_.pinned_tsc) pin_time_stamp_counter(image);
 }
 
@@ -108,6 +110,8 @@ void Machine::map(uint32_t address, uint32_t size, uint32_t perms, std::string_v
         check(uc_mem_write(engine_.get(), address, contents.data(), contents.size()),
               "filling guest memory");
     if (!contents.empty() && (perms & UC_PROT_EXEC) != 0) screen(address, size);
+    if ((perms & UC_PROT_WRITE) != 0 && (perms & UC_PROT_EXEC) != 0)
+        watch_code_writes(address, size);
 }
 
 // Whole runs of executable pages, for instructions that cross from one page to the next.
@@ -132,10 +136,75 @@ void Machine::set_exits() {
 void Machine::unmap(uint32_t address, uint32_t size) {
     drop_translations(engine_.get(), address, address + size - 1);
     address_space_.unmap(address, size);
+    writable_code_.erase(writable_code_.lower_bound(address),
+                         writable_code_.lower_bound(uint64_t{address} + size));
     const auto first = exits_.lower_bound(address);
     const auto last = exits_.lower_bound(uint64_t{address} + size);
     if (first == last) return;
     exits_.erase(first, last);
+    set_exits();
+}
+
+// Code the guest writes is screened as it is written: a hook on every store,
+// from the first page mapped writable and executable on.
+void Machine::watch_code_writes(uint32_t address, uint32_t size) {
+    for (uint64_t page = address; page < uint64_t{address} + size; page += layout::kPageSize)
+        writable_code_.insert(static_cast<uint32_t>(page));
+    if (code_writes_ != 0) return;
+    check(uc_hook_add(engine_.get(), &code_writes_, UC_HOOK_MEM_WRITE,
+                      reinterpret_cast<void *>(&on_code_write), this, 1, 0),
+          "hooking writes to code");
+}
+
+// The hook runs before the store: the bytes to come are its value.
+void Machine::on_code_write(uc_engine *, uc_mem_type, uint64_t address, int size, int64_t value,
+                            void *self) {
+    Machine &machine = *static_cast<Machine *>(self);
+    const auto first = static_cast<uint32_t>(address), last = first + size - 1;
+    if (!machine.writable_code_.contains(layout::page_down(first)) &&
+        !machine.writable_code_.contains(layout::page_down(last)))
+        return;
+    guarded(self, [first, size, value](Machine &m) {
+        uint8_t incoming[sizeof value];
+        std::memcpy(incoming, &value, sizeof value);
+        m.rescreen(first, std::min<uint32_t>(size, sizeof value), incoming);
+    });
+}
+
+// What the kernel or a debugger wrote into executable pages.
+void Machine::screen_written(uint32_t address, uint32_t size) {
+    for (uint64_t page = layout::page_down(address); page < uint64_t{address} + size;
+         page += layout::kPageSize) {
+        if (executable(page)) return rescreen(address, size, nullptr);
+    }
+}
+
+bool Machine::executable(uint64_t address) const {
+    return address < uint64_t{1} << 32 &&
+           (address_space_.permissions(static_cast<uint32_t>(address)) & UC_PROT_EXEC) != 0;
+}
+
+// The exits of the starts whose instruction may cover [address, address +
+// size) follow the bytes there, `incoming` when given, read when not.
+void Machine::rescreen(uint32_t address, uint32_t size, const uint8_t *incoming) {
+    constexpr uint32_t kLongest = 15;  // bytes of an instruction
+    const uint64_t page = layout::page_down(address);
+    const uint64_t last_page = layout::page_down(address + size - 1);
+    uint64_t begin = address - std::min(address, 2 * kLongest);
+    uint64_t end = std::min(uint64_t{address} + size + 2 * kLongest, uint64_t{1} << 32);
+    if (begin < page && !executable(page - layout::kPageSize)) begin = page;
+    if (end > last_page + layout::kPageSize && !executable(last_page + layout::kPageSize))
+        end = last_page + layout::kPageSize;
+    std::string code(end - begin, '\0');
+    check(uc_mem_read(engine_.get(), begin, code.data(), code.size()), "reading code");
+    if (incoming != nullptr) std::memcpy(code.data() + (address - begin), incoming, size);
+    const uint64_t from = std::max<uint64_t>(begin, address - std::min(address, kLongest));
+    const uint64_t to = uint64_t{address} + size;
+    exits_.erase(exits_.lower_bound(from), exits_.lower_bound(to));
+    for (const uint32_t start : untranslatable_starts(static_cast<uint32_t>(begin), code))
+        if (start >= from && start < to) exits_.insert(start);
+    if (exits_.size() > kMostExits)
+        throw MachineError("the code holds too many far jumps or calls through a register");
     set_exits();
 }
 

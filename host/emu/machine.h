@@ -114,6 +114,12 @@ class Machine {
     bool touches_below_exit(uc_mem_type type, uint32_t address, uint32_t eip) const;
     void handle_trap();
     void set_exits();
+    void watch_code_writes(uint32_t address, uint32_t size);
+    void screen_written(uint32_t address, uint32_t size);
+    void rescreen(uint32_t address, uint32_t size, const uint8_t *incoming);
+    bool executable(uint64_t address) const;
+    static void on_code_write(uc_engine *engine, uc_mem_type type, uint64_t address, int size,
+                              int64_t value, void *self);
 
     // What an observer's hooks get as their user data.
     struct ObserverHook {
@@ -131,6 +137,10 @@ class Machine {
     // Where the engine stops before translating: every start of an
     // instruction it cannot translate.
     std::set<uint64_t> exits_;
+    // Pages mapped writable and executable, where the guest may write code,
+    // and the hook that screens what it writes there, once there are any.
+    std::set<uint32_t> writable_code_;
+    uc_hook code_writes_ = 0;
     // The CPU as paging and user mode left it, before any run. The engine never delivers an
     // exception, so it would take the next one for a fault within the last
     // (a double fault) without this state put back at each run.

@@ -121,6 +121,20 @@ TEST(Machine, PrivilegedAndUntranslatableInstructionsAreGuestFaults) {
         }
         EXPECT_EQ(g.call("fpu_control"), 0x37fu);
     }
+    // Code written at run time is screened as it is written: mmap a writable and executable page
+    // at 0x50000000, store ff e8 (ljmp *%eax) there, and jump to it.
+    const std::string written(
+        "\xb8\x62\0\0\0\xbb\0\0\0\x50\xb9\0\x10\0\0\xba\x07\0\0\0\xbe\x22\0\0\0\xbf\xff\xff"
+        "\xff\xff\x31\xed\xcd\x80\x66\xc7\x05\0\0\0\x50\xff\xe8\xb8\0\0\0\x50\xff\xe0",
+        50);
+    try {
+        g.call("jump_to", {g.place_code(written)});
+        ADD_FAILURE() << "no fault";
+    } catch (const GuestFault &fault) {
+        EXPECT_STREQ(fault.what(), "guest fault: invalid instruction at eip 0x50000000");
+    }
+    g.write(0x50000100, "\xff\xd8");  // as the kernel writes, for a read: lcall *%eax
+    EXPECT_THROW(g.call("jump_to", {0x50000100}), GuestFault);
 }
 
 // Resident bytes of the engines' code buffers, the only memory mapped writable and executable.
