@@ -124,7 +124,7 @@ TEST(Divide64, QuotientAndRemainderMatchTheHost) {
 // tables hold the library's own rules and the edges.
 TEST(BoundedFormatter, Directives) {
     expect_bounded({
-        {"%.0d|%.0u|%.0x|%3d|", {w(0), w(0), w(0), w(-12345)}, "0|0|0|-12345|"},
+        {"%.0d|%.0u|%.0x|%3d|%9d|", {w(0), w(0), w(0), w(-12345), w(7)}, "0|0|0|-12345|        7|"},
         {"%0*d|%*d|%.*d|", {w(5), w(3), w(-6), w(42), w(-1), w(42)}, "00003|42|42|"},
         {"%ld %d|%zu|%lx|", {w(1), w(2), w(3), w(0xff)}, "1 2|3|ff|"},
         {"%llp|%d", {ll(0x123456789), w(9)}, "0x123456789|9"},
