@@ -200,9 +200,13 @@ void Machine::rescreen(uint32_t address, uint32_t size, const uint8_t *incoming)
     if (incoming != nullptr) std::memcpy(code.data() + (address - begin), incoming, size);
     const uint64_t from = std::max<uint64_t>(begin, address - std::min(address, kLongest));
     const uint64_t to = uint64_t{address} + size;
-    exits_.erase(exits_.lower_bound(from), exits_.lower_bound(to));
+    std::set<uint64_t> starts;
     for (const uint32_t start : untranslatable_starts(static_cast<uint32_t>(begin), code))
-        if (start >= from && start < to) exits_.insert(start);
+        if (start >= from && start < to) starts.insert(start);
+    const auto first = exits_.lower_bound(from), last = exits_.lower_bound(to);
+    if (std::equal(first, last, starts.begin(), starts.end())) return;  // most stores
+    exits_.erase(first, last);
+    exits_.insert(starts.begin(), starts.end());
     if (exits_.size() > kMostExits)
         throw MachineError("the code holds too many far jumps or calls through a register");
     set_exits();
