@@ -24,7 +24,7 @@ using namespace std::string_literals;
 
 constexpr uint32_t k_page = 4096;
 const std::vector<const char *> k_images = {KIVOS_RAM_FORECAST, KIVOS_TEST_IMAGE, KIVOS_BIG_COMMAND,
-                                            KIVOS_FILE_WRITER, KIVOS_NOTES};
+                                            KIVOS_NOTES};
 
 std::string contents(const ElfFile &elf, const char *section) {
     const auto bytes = elf.contents(*elf.section(section));

@@ -162,11 +162,6 @@ TEST(Sscanf, NullArgumentsArgumentListsAndTerminators) {
     EXPECT_EQ(g.call("sscanf", {input, format, value, word, list}), 2u);
 }
 
-// The stream's position and its end-of-file flag.
-std::pair<uint32_t, uint32_t> state_of(Guest &g, uint32_t stream) {
-    return {g.read32(stream + file_record::position), g.read32(stream + file_record::eof_flag)};
-}
-
 // Each call matches its whole format against one word of the stream: what it answers and stores,
 // and the stream's position and end-of-file flag after it.
 TEST(Fscanf, OneWordPerCall) {

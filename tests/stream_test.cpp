@@ -24,43 +24,6 @@ uint32_t heap_used(const Guest &g) {
     return g.read_symbol("g_heap_used");
 }
 
-// The stream's position and its end-of-file flag.
-std::pair<uint32_t, uint32_t> state_of(const Guest &g, uint32_t stream) {
-    return {g.read32(stream + file_record::position), g.read32(stream + file_record::eof_flag)};
-}
-
-TEST(FileRoad, ProgramWritesTheFileWholeOnClose) {
-    struct Case {
-        std::string mode, action;  // what file_writer does with the stream
-        std::string before;        // what the file held before, if anything
-        int32_t expected_status;
-        std::optional<std::string> expected_file;  // none: no file at all
-    };
-    const std::string written = "kivos\nanswer=-42| beef|\n";
-    const std::vector<Case> cases = {
-        {"w", "write", "", 0, written},
-        {"wb", "write", "an older and much longer content", 0, written},
-        {"wb", "empty", "old", 0, ""},
-        {"w", "unclosed", "", 0, std::nullopt},
-        {"w", "unclosed", "old", 0, "old"},
-        {"a", "write", "", 3, std::nullopt},
-        {"r", "empty", "", 3, std::nullopt},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.mode + " " + c.action + " over '" + c.before + "'");
-        Guest g(KIVOS_FILE_WRITER);
-        const fs::path out = g.root() / "out.txt";
-        if (!c.before.empty()) write_file(out, c.before);
-        const RunResult result = g.run_program({"file_writer", "out.txt", c.mode, c.action});
-        ASSERT_EQ(result.end, RunResult::End::exited) << result.message;
-        EXPECT_EQ(result.status, c.expected_status);
-        EXPECT_EQ(fs::exists(out) ? std::optional(read_file(out)) : std::nullopt, c.expected_file);
-        const bool spooled = c.expected_status == 0 && c.action != "unclosed";
-        EXPECT_EQ(g.traps(KIVOS_SYS_writefile).size(), spooled ? 1u : 0u);
-        EXPECT_EQ(g.traps(KIVOS_SYS_open).size(), c.mode == "r" ? 1u : 0u);
-    }
-}
-
 TEST(Fopen, StandardNamesModesAndMissingFiles) {
     Guest g;
     write_file(g.root() / "there", "x");

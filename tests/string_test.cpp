@@ -176,25 +176,16 @@ TEST(AllocatingStrings, CaseInsensitiveComparisonsGiveFoldedDifferences) {
     });
 }
 
-TEST(Tokenizer, IdleOnlyWhenATokenEndsAtTheTerminator) {
+// The strtok fuzz target compares whole sequences with the host's; it cannot make a first call
+// without a string, nor change the string between calls.
+TEST(Tokenizer, StartsIdleAndResumesRightAfterTheDelimiter) {
     Guest g;
     const uint32_t comma = g.place_string(",");
     EXPECT_EQ(g.call("strtok", {0, comma}), 0u) << "nothing given yet";
-    // "a" ends at the terminator: the tokenizer goes idle and never looks past it.
-    const uint32_t ended = g.place("a\0b\0"s);
-    EXPECT_EQ(g.call("strtok", {ended, comma}), ended);
-    EXPECT_EQ(g.call("strtok", {0, comma}), 0u);
-    // "a," ends at a delimiter: the next call resumes right after it, at what is there then.
     const uint32_t open = g.place("a,\0\0"s);
     EXPECT_EQ(g.call("strtok", {open, comma}), open);
     g.write(open + 2, "b");
     EXPECT_EQ(g.call("strtok", {0, comma}), open + 2);
-    // A new string starts over whatever was in progress.
-    const uint32_t first = g.place_string("x,y");
-    const uint32_t second = g.place_string("z");
-    EXPECT_EQ(g.call("strtok", {first, comma}), first);
-    EXPECT_EQ(g.call("strtok", {second, comma}), second);
-    EXPECT_EQ(g.call("strtok", {0, comma}), 0u);
 }
 
 }  // namespace
