@@ -65,13 +65,6 @@ TEST(Image, RamForecastLayoutAndRecordsByteForByte) {
         EXPECT_EQ(elf.symbol(name)->value & ~(k_page - 1), 0x406000u) << name;
 }
 
-TEST(Image, LargerCommandMovesItsSectionsToTheNextPage) {
-    const ElfFile elf = ElfFile::read(KIVOS_BIG_COMMAND);
-    const emu::ElfSection *text = elf.section(".text");
-    EXPECT_GT(text->size, 40u * 1024);
-    EXPECT_EQ(elf.section(".rodata")->addr, (text->addr + text->size + k_page - 1) & ~(k_page - 1));
-}
-
 TEST(Image, EveryImageIsSelfContainedAndOpensWithStartThenMain) {
     const std::regex vector_instruction(
         R"(%x?mm[0-9]|%ymm|\b(emms|ldmxcsr|stmxcsr|movnti|[slm]fence|prefetch\w*|fxsave|fxrstor)\b)");

@@ -93,25 +93,6 @@ TEST(Sscanf, Integers) {
     });
 }
 
-TEST(Sscanf, CharactersAndWords) {
-    expect_scans({
-        {" x", "%c", 1, {{'c', " "}}},
-        {"", "%c", 0, {{'c', untouched}}},
-        {"ab", "%2c%c", 2, {{'c', "a"}, {'c', "b"}}},
-        {"\nabc", "%s", 1, {{'s', ""}}},
-        {"\nabc", "%s %s", 2, {{'s', ""}, {'s', "abc"}}},
-        {" \tone\ttwo three\nfour", "%s%s%s", 3, {{'s', "one"}, {'s', "two"}, {'s', "three"}}},
-        {"a\rb c", "%s", 1, {{'s', "a\rb"}}},
-        {"", "%s", 0, {{'s', untouched}}},
-        {"ab cd", "%*s %s", 1, {{'s', "cd"}}},
-        {"abcdefgh", "%5s%s", 2, {{'s', "abcde"}, {'s', "fgh"}}},
-        {"abc de", "%5s%s", 2, {{'s', "abc"}, {'s', "de"}}},
-        {"abcdefgh", "%1s%*2s%s", 2, {{'s', "a"}, {'s', "defgh"}}},
-        {"abcdefgh", "%0s", 1, {{'s', "abcdefgh"}}},
-        {"abcdefgh", "%99999999999s", 1, {{'s', "abcdefgh"}}},
-    });
-}
-
 TEST(Sscanf, DirectivesAndWhereTheyStop) {
     expect_scans({
         {"1\n2", "%d%d", 1, {{'n', "1"}, {'n', untouched}}},

@@ -63,22 +63,6 @@ struct Edges {
     }
 };
 
-TEST(WordRoutines, LengthsMatchTheByteModel) {
-    Edges e;
-    for (uint32_t n = 0; n <= k_longest && !testing::Test::HasFailure(); ++n) {
-        for (uint32_t a = 0; a < 4; ++a) {
-            SCOPED_TRACE("length " + std::to_string(n) + " alignment " + std::to_string(a));
-            const uint32_t p = e.place(0, sample(n) + '\0', a);
-            EXPECT_EQ(e.call("strlen", {p}), static_cast<int32_t>(n));
-            for (uint32_t max : {n / 2, n, n + 3}) {
-                EXPECT_EQ(e.call("strnlen", {p, max}), static_cast<int32_t>(std::min(n, max)));
-            }
-        }
-        // No terminator at all: strnlen reads no further than its bound.
-        EXPECT_EQ(e.call("strnlen", {e.place(0, sample(n), 0, true), n}), static_cast<int32_t>(n));
-    }
-}
-
 // b is a itself, a with its last byte raised, and a cut short by a zero byte halfway.
 TEST(WordRoutines, ComparisonsMatchTheByteModel) {
     Edges e;

@@ -10,27 +10,6 @@ namespace {
 
 using namespace std::string_literals;
 
-// Low pointers are never read; the same pointer twice compares equal without being read.
-TEST(StringRoutines, LengthsAndComparisons) {
-    expect_string_calls({
-        {"strlen", text("abc"), std::nullopt, 0, 3},
-        {"strlen", raw(0), std::nullopt, 0, 0},
-        {"strlen", raw(4095), std::nullopt, 0, 0},
-        {"strnlen", unterminated("abc"), std::nullopt, 3, 3},
-        {"strnlen", raw(16), std::nullopt, 5, 0},
-        {"strnlen", unterminated("x"), std::nullopt, 0, 0},
-        {"strcmp", raw(16), raw(16), 0, 0},
-        {"strcmp", raw(0), text(""), 0, -1},
-        {"strcmp", text(""), raw(0), 0, 1},
-        {"strcmp", raw(16), text("abc"), 0, -1},
-        {"strcmp", text("abc"), raw(4095), 0, 1},
-        {"strncmp", raw(0), raw(16), 0, 0},
-        {"strncmp", raw(24), raw(24), 5, 0},
-        {"strncmp", raw(0), text("x"), 1, -1},
-        {"strncmp", text("x"), raw(8), 1, 1},
-    });
-}
-
 // Copies into a 12-byte buffer of 0xEE canaries; `expected` is the whole buffer afterwards.
 TEST(StringRoutines, CopiesAndAppendsWriteExactlyTheirBytes) {
     struct Case {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 
 #include "probe.h"
 
@@ -120,49 +119,6 @@ TEST(Machine, PrivilegedAndUntranslatableInstructionsAreGuestFaults) {
               "guest fault: invalid instruction at eip 0x50000000");
     g.write(0x50000100, "\xff\xd8");  // as the kernel writes, for a read: lcall *%eax
     EXPECT_THROW(g.call("jump_to", {0x50000100}), GuestFault);
-}
-
-// Resident bytes of the engines' code buffers, the only memory mapped writable and executable.
-uint64_t translated_code_bytes() {
-    std::ifstream maps("/proc/self/smaps");
-    uint64_t total = 0;
-    bool code = false;
-    for (std::string line; std::getline(maps, line);) {
-        char perms[5];
-        unsigned long kilobytes = 0;
-        if (std::sscanf(line.c_str(), "%*x-%*x %4s", perms) == 1)
-            code = std::string_view(perms) == "rwxp";
-        else if (code && std::sscanf(line.c_str(), "Rss: %lu kB", &kilobytes) == 1)
-            total += kilobytes;
-    }
-    return total * 1024;
-}
-
-// A call from the host once left a translation behind that the engine never freed, and the
-// engine crashed when they had filled its buffer, after about 3.5 million calls.
-TEST(Machine, CallsLeaveNoTranslatedCodeBehind) {
-    Guest g(probe_options());
-    g.call("fpu_control");
-    const uint64_t before = translated_code_bytes();
-    for (int call = 0; call < 50000; ++call) g.call("fpu_control");
-    EXPECT_LT(translated_code_bytes() - before, uint64_t{1} << 20);
-}
-
-TEST(Machine, StartsEachCallInTheResetState) {
-    Guest g(probe_options());
-    for (int i = 0; i < 12; ++i) {
-        // Each long double result stays on the x87 stack; without a reset the
-        // ninth call would overflow it.
-        EXPECT_EQ(g.call_x87("third"), 1.0L / 3) << "call " << i;
-    }
-    EXPECT_EQ(g.call("fpu_control"), 0x37fu) << "extended precision, exceptions masked";
-    const uint32_t flags = g.call("eflags");
-    EXPECT_EQ(flags & 0x400u, 0u) << "direction flag clear";
-    EXPECT_EQ(flags & 0x2u, 0x2u);
-    EXPECT_EQ(g.call64("multiply64", {0x00000001, 0x00000001, 3}), 0x0000000300000003u);
-    std::vector<uint32_t> args = words64(0xfffffffffffffffful);
-    args.push_back(2);
-    EXPECT_EQ(g.call64("multiply64", args), 0xfffffffffffffffeu);
 }
 
 TEST(Machine, LoadsDataZeroesTheBssAndPlacesBytesAtAnEdge) {
