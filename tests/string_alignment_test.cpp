@@ -42,11 +42,11 @@ struct Edges {
     char second_filler = '\xaa';
 
     // `bytes` from an address of the given alignment (0 to 3), ending at most 3 bytes before the
-    // edge, or right at it with `at_edge`.
-    uint32_t place(int span, const std::string &bytes, uint32_t alignment, bool at_edge = false) {
+    // edge.
+    uint32_t place(int span, const std::string &bytes, uint32_t alignment) {
         g.write(end[span] - k_span, std::string(k_span, span == 0 ? '\0' : second_filler));
         uint32_t start = end[span] - static_cast<uint32_t>(bytes.size());
-        if (!at_edge) start -= (start - alignment) & 3;
+        start -= (start - alignment) & 3;
         g.write(start, bytes);
         return start;
     }
