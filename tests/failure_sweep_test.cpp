@@ -3,8 +3,6 @@
 // its failure, and nothing is lost that the library keeps.
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -21,13 +19,6 @@ constexpr int32_t k_eio = -5;
 // allocation.
 void starve(Guest &g, uint32_t room) {
     g.write32(g.symbol("g_heap_used"), k_arena_size - room);
-}
-
-// How often each call was made.
-std::map<uint32_t, uint64_t> calls_made(const Guest &g) {
-    std::map<uint32_t, uint64_t> made;
-    for (const auto &trap : g.trace()) ++made[trap.number];
-    return made;
 }
 
 TEST(FailureSweep, ConsoleCallsReportTheWriteThatFailed) {
@@ -110,34 +101,6 @@ TEST(FailureSweep, BufferedStreamsKeepWhatTheyHeld) {
             EXPECT_TRUE(!spooled || !closed || read_file(g.root() / "out.txt") == held);
         }
     }
-}
-
-// notes add with each of its calls failing in turn: it adds the note or says it could not, and
-// the notes that were there are never lost.
-TEST(FailureSweep, NotesNeverLosesANote) {
-    const std::string before = "buy milk\ncall bob\n", after = before + "fix bike\n";
-    const auto run = [&](const std::function<void(Guest &)> &fault, const std::string &label) {
-        GuestOptions options;
-        options.image = KIVOS_NOTES;
-        Guest g(options);
-        write_file(g.root() / "notes.txt", before);
-        fault(g);
-        g.run_program({"notes", "add", "fix", "bike"});
-        const std::string file = read_file(g.root() / "notes.txt");
-        if (g.exit_status() == 0)
-            EXPECT_TRUE(file == after && g.console() == "Note 3 added.\n") << label;
-        else
-            EXPECT_TRUE(file == before || file == after) << label << ": " << file;
-        return calls_made(g);
-    };
-    const auto made = run([](Guest &) {}, "no fault");
-    for (const uint32_t number :
-         {KIVOS_SYS_open, KIVOS_SYS_read, KIVOS_SYS_writefile, KIVOS_SYS_write})
-        for (uint64_t k = 1; k <= made.at(number); ++k)
-            run([&](Guest &g) { g.faults().fail_nth(number, k, k_eio); },
-                "call " + std::to_string(number) + " failing the " + std::to_string(k) + "th time");
-    for (uint32_t room = 0; room <= 1024; room += 8)
-        run([&](Guest &g) { starve(g, room); }, "heap room " + std::to_string(room));
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ using namespace std::string_literals;
 
 constexpr uint32_t k_page = 4096;
 const std::vector<const char *> k_images = {KIVOS_RAM_FORECAST, KIVOS_TEST_IMAGE, KIVOS_BIG_COMMAND,
-                                            KIVOS_FILE_WRITER, KIVOS_NOTES};
+                                            KIVOS_NOTES};
 
 std::string contents(const ElfFile &elf, const char *section) {
     const auto bytes = elf.contents(*elf.section(section));
@@ -63,13 +63,6 @@ TEST(Image, RamForecastLayoutAndRecordsByteForByte) {
     EXPECT_EQ(elf.symbol("errno")->value, 0x507000u);
     for (const char *name : {"stdin", "stdout", "stderr", "g_rand_state"})
         EXPECT_EQ(elf.symbol(name)->value & ~(k_page - 1), 0x406000u) << name;
-}
-
-TEST(Image, LargerCommandMovesItsSectionsToTheNextPage) {
-    const ElfFile elf = ElfFile::read(KIVOS_BIG_COMMAND);
-    const emu::ElfSection *text = elf.section(".text");
-    EXPECT_GT(text->size, 40u * 1024);
-    EXPECT_EQ(elf.section(".rodata")->addr, (text->addr + text->size + k_page - 1) & ~(k_page - 1));
 }
 
 TEST(Image, EveryImageIsSelfContainedAndOpensWithStartThenMain) {
@@ -158,11 +151,6 @@ size_t named_field(const Bytes &bytes, const char *name, size_t field) {
     throw std::runtime_error(std::string("no section ") + name);
 }
 
-// The file offset of byte `at` of a named section's contents.
-size_t contents_at(const Bytes &bytes, const char *name, size_t at) {
-    return get32(bytes, named_field(bytes, name, offsetof(Elf32_Shdr, sh_offset))) + at;
-}
-
 TEST(ImageCheck, ReportsEachFaultOfADamagedCopy) {
     const Bytes original = file_bytes(KIVOS_RAM_FORECAST);
     const auto sh = [&](const char *name, size_t field) {
@@ -214,12 +202,6 @@ TEST(ImageCheck, ReportsEachFaultOfADamagedCopy) {
         {byte(EI_OSABI, ELFOSABI_LINUX), "ELF OS/ABI is 3, not 0 (System V)"},
         {add(offsetof(Elf32_Ehdr, e_entry), 0x10),
          "entry point is 0x400010, not the start of .text (0x400000)"},
-        {[&](Bytes &b) {
-             // The command section grows over the package record, which now reads KCMD.
-             add(sh(".kivos.cmdmeta", offsetof(Elf32_Shdr, sh_size)), 24)(b);
-             for (size_t i = 1; i < 4; ++i) b[contents_at(b, ".kivos.pkgmeta", i)] = "KCMD"[i];
-         },
-         ".kivos.cmdmeta: a second record at offset 56: the section holds exactly one"},
     };
     for (const auto &[damage, problem] : cases) {
         SCOPED_TRACE(problem);

@@ -12,7 +12,6 @@ namespace {
 struct HeapGuest : Guest {
     const uint32_t heap = symbol("g_heap");
     uint32_t used() const { return read_symbol("g_heap_used"); }
-    uint32_t recorded_size(uint32_t payload) const { return read32(payload - 4); }
 
     // A refusal answers null, sets errno and takes no byte.
     void expect_refused(std::string_view function, const std::vector<uint32_t> &args) {
@@ -24,6 +23,8 @@ struct HeapGuest : Guest {
     }
 };
 
+// The heap fuzz target checks every answer of malloc, calloc and realloc against a model of the
+// arena; these are the cases its random sizes do not reach.
 TEST(Heap, RefusesWhatDoesNotFitWithoutWrapping) {
     HeapGuest g;
     // Just past the end once rounded; rounded up to exactly 2^32; the header's sum wraps.
@@ -33,54 +34,22 @@ TEST(Heap, RefusesWhatDoesNotFitWithoutWrapping) {
         g.expect_refused("calloc", {1, size});
         g.expect_refused("realloc", {0, size});
     }
-    // Products that wrap to 0 and to 2.
-    g.expect_refused("calloc", {0x10000, 0x10000});
-    g.expect_refused("calloc", {0x80000001, 2});
     // errno stays set through later successes.
     EXPECT_EQ(g.call("malloc", {1}), g.heap + 4);
     EXPECT_EQ(g.read_symbol("errno"), k_enomem);
-    // The last bytes go to a request that takes exactly what is left, and not one byte more.
-    g.expect_refused("malloc", {k_arena_size - 8 - 3});
     EXPECT_EQ(g.call("malloc", {k_arena_size - 8 - 4}), g.heap + 8 + 4);
-    EXPECT_EQ(g.used(), k_arena_size);
-    g.expect_refused("malloc", {0});
     g.expect_refused("strdup", {g.place_string("abc")});
     g.expect_refused("strndup", {g.place_string("abc"), 2});
 }
 
-TEST(Heap, CallocClearsAndReallocCopiesIntoANewBlock) {
+TEST(Heap, CallocClearsWhatItHandsOut) {
     HeapGuest g;
     EXPECT_EQ(g.call("calloc", {0, 5}), g.heap + 4);
-    EXPECT_EQ(g.call("calloc", {5, 0}), g.heap + 12);
-    EXPECT_EQ(g.recorded_size(g.heap + 12), 1u);
     // Dirty the bytes of the next block: calloc clears them rather than trust the fresh arena.
-    g.write(g.heap + 16, std::string(32, '\xaa'));
-    EXPECT_EQ(g.call("calloc", {3, 5}), g.heap + 20);
-    EXPECT_EQ(g.read(g.heap + 20, 16), std::string(15, '\0') + '\xaa');
-    EXPECT_EQ(g.recorded_size(g.heap + 20), 15u);
-
-    const std::string digits = "0123456789";
-    const uint32_t p = g.call("malloc", {10});
-    g.write(p, digits);
-    // What the new block holds: as many bytes as it records. p is the newest block at first:
-    // even then it is copied, never extended in place.
-    for (const auto &[size, payload] : std::vector<std::pair<uint32_t, std::string>>{
-             {5, "01234"}, {100, digits + std::string(90, '\0')}, {0, "0"}}) {
-        SCOPED_TRACE(size);
-        const uint32_t before = g.used();
-        const uint32_t q = g.call("realloc", {p, size});
-        EXPECT_EQ(q, g.heap + before + 4);
-        EXPECT_EQ(g.recorded_size(q), payload.size());
-        EXPECT_EQ(g.read(q, payload.size()), payload);
-        EXPECT_EQ(g.read(p - 4, 14), std::string("\n\0\0\0", 4) + digits);
-    }
-    // Nothing freed is handed out again, and no block is ever asked of the kernel.
-    g.call("free", {p});
-    const uint32_t before = g.used();
-    EXPECT_EQ(g.call("realloc", {0, 16}), g.heap + before + 4);
-    EXPECT_EQ(g.used() - before, 24u) << "a header and the payload, rounded up to 8";
-    g.expect_refused("realloc", {p, k_arena_size});
-    EXPECT_TRUE(g.trace().empty());
+    g.write(g.heap + 8, std::string(32, '\xaa'));
+    EXPECT_EQ(g.call("calloc", {3, 5}), g.heap + 12);
+    EXPECT_EQ(g.read(g.heap + 12, 16), std::string(15, '\0') + '\xaa');
+    EXPECT_TRUE(g.trace().empty()) << "no block is ever asked of the kernel";
 }
 
 TEST(ProcessServices, ExitAndAbortEndWithTheirStatusAndNothingElse) {
@@ -91,9 +60,14 @@ TEST(ProcessServices, ExitAndAbortEndWithTheirStatusAndNothingElse) {
         Guest g;
         // A handler that would change the status if exit ran it.
         EXPECT_EQ(g.call("atexit", {g.symbol("abort")}), 0u);
+        // A spooled stream left open: its file is written only by fclose.
+        const uint32_t spooled = g.call("fopen", {g.place_string("out"), g.place_string("w")});
+        EXPECT_EQ(g.call("fputs", {g.place_string("lost"), spooled}), 4u);
+        g.clear_trace();
         g.call(function, args);
         EXPECT_EQ(g.exit_status(), status);
         EXPECT_EQ(g.trap_numbers(), std::vector<uint32_t>{KIVOS_SYS__exit});
+        EXPECT_FALSE(std::filesystem::exists(g.root() / "out"));
         EXPECT_EQ(g.traps(KIVOS_SYS__exit, 0),
                   std::vector<uint32_t>{static_cast<uint32_t>(status)});
     }

@@ -24,43 +24,6 @@ uint32_t heap_used(const Guest &g) {
     return g.read_symbol("g_heap_used");
 }
 
-// The stream's position and its end-of-file flag.
-std::pair<uint32_t, uint32_t> state_of(const Guest &g, uint32_t stream) {
-    return {g.read32(stream + file_record::position), g.read32(stream + file_record::eof_flag)};
-}
-
-TEST(FileRoad, ProgramWritesTheFileWholeOnClose) {
-    struct Case {
-        std::string mode, action;  // what file_writer does with the stream
-        std::string before;        // what the file held before, if anything
-        int32_t expected_status;
-        std::optional<std::string> expected_file;  // none: no file at all
-    };
-    const std::string written = "kivos\nanswer=-42| beef|\n";
-    const std::vector<Case> cases = {
-        {"w", "write", "", 0, written},
-        {"wb", "write", "an older and much longer content", 0, written},
-        {"wb", "empty", "old", 0, ""},
-        {"w", "unclosed", "", 0, std::nullopt},
-        {"w", "unclosed", "old", 0, "old"},
-        {"a", "write", "", 3, std::nullopt},
-        {"r", "empty", "", 3, std::nullopt},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.mode + " " + c.action + " over '" + c.before + "'");
-        Guest g(KIVOS_FILE_WRITER);
-        const fs::path out = g.root() / "out.txt";
-        if (!c.before.empty()) write_file(out, c.before);
-        const RunResult result = g.run_program({"file_writer", "out.txt", c.mode, c.action});
-        ASSERT_EQ(result.end, RunResult::End::exited) << result.message;
-        EXPECT_EQ(result.status, c.expected_status);
-        EXPECT_EQ(fs::exists(out) ? std::optional(read_file(out)) : std::nullopt, c.expected_file);
-        const bool spooled = c.expected_status == 0 && c.action != "unclosed";
-        EXPECT_EQ(g.traps(KIVOS_SYS_writefile).size(), spooled ? 1u : 0u);
-        EXPECT_EQ(g.traps(KIVOS_SYS_open).size(), c.mode == "r" ? 1u : 0u);
-    }
-}
-
 TEST(Fopen, StandardNamesModesAndMissingFiles) {
     Guest g;
     write_file(g.root() / "there", "x");
@@ -189,35 +152,6 @@ TEST(MemoryStream, OpensEmptyAndKeepsTheCallerCurrent) {
     EXPECT_EQ(m.content(g), "hi!.?") << "the buffer stays with the caller";
 }
 
-TEST(MemoryStream, CapacityDoublesFrom256AndGrowthLeavesTheOldBlockAlone) {
-    const std::vector<std::pair<std::vector<uint32_t>, uint32_t>> cases = {
-        {{255}, 256},     {{256}, 512},     {{511}, 512},          {{512}, 1024},
-        {{200, 55}, 256}, {{200, 56}, 512}, {{255, 1, 768}, 2048}, {{300, 5000}, 8192}};
-    Guest g;
-    for (const auto &[writes, expected_cap] : cases) {
-        const MemoryStream m = open_memory(g);
-        std::string expected;
-        uint32_t first_block = 0, first_cap = 0;
-        for (uint32_t n : writes) {
-            const std::string bytes(n, static_cast<char>('a' + expected.size() % 26));
-            ASSERT_EQ(write_bytes(g, m.stream, bytes), 0u);
-            expected += bytes;
-            if (first_block != 0) continue;
-            first_block = m.buffer(g);
-            first_cap = g.read32(m.stream + file_record::cap);
-        }
-        SCOPED_TRACE("after " + std::to_string(expected.size()) + " bytes");
-        if (expected_cap != first_cap) {
-            // Growth moved the buffer; the block the first write filled keeps its bytes.
-            EXPECT_NE(m.buffer(g), first_block);
-            EXPECT_EQ(g.read(first_block, writes[0] + 1), expected.substr(0, writes[0]) + '\0');
-        }
-        EXPECT_EQ(g.read32(m.stream + file_record::cap), expected_cap);
-        EXPECT_EQ(g.read32(m.stream + file_record::len), expected.size());
-        EXPECT_EQ(m.content(g), expected);
-    }
-}
-
 TEST(MemoryStream, FailedGrowthKeepsEverything) {
     // What a failed growth keeps, at every room the heap may have, is the failure sweep's.
     Guest g;
@@ -284,49 +218,6 @@ TEST(StreamWriter, OutputCallsOnTheStandardStreams) {
         EXPECT_EQ(g.call(c.function, args), c.expected_result);
         EXPECT_EQ(g.console(), c.expected_console);
         EXPECT_EQ(g.traps(KIVOS_SYS_write), c.expected_writes);
-    }
-}
-
-TEST(StreamWriter, FwriteIsOneWriteOrNothing) {
-    Guest g;
-    const uint32_t data = g.place("abcdefghijkl"), out = g.read_symbol("stdout");
-    EXPECT_EQ(g.call("fwrite", {data, 4, 3, out}), 3u);
-    EXPECT_EQ(g.console(), "abcdefghijkl");
-    EXPECT_EQ(g.traps(KIVOS_SYS_write), std::vector<uint32_t>{12});
-    g.clear_trace();
-    for (const std::vector<uint32_t> &args : std::vector<std::vector<uint32_t>>{
-             {data, 0x10000, 0x10000, out},  // the product does not fit in 32 bits
-             {0, 1, 1, out},
-             {data, 1, 1, 0},
-             {data, 0, 5, out},
-             {data, 5, 0, out},
-             {data, 1, 1, g.read_symbol("stdin")}})
-        EXPECT_EQ(g.call("fwrite", args), 0u) << testing::PrintToString(args);
-    EXPECT_EQ(g.call("fputc", {'x', 0}), k_minus_one);
-    EXPECT_EQ(g.call("file_write_bytes", {0, g.place("x"), 1}), k_minus_one);
-    EXPECT_EQ(g.call("file_write_bytes", {out, 0, 0}), k_minus_one) << "null bytes fail even for 0";
-    EXPECT_EQ(g.call("file_write_bytes", {g.read_symbol("stdin"), g.place("x"), 0}), 0u);
-    // Pointing stdout at stdin's record makes every output call fail.
-    g.write32(g.symbol("stdout"), g.read_symbol("stdin"));
-    EXPECT_EQ(g.call("puts", {g.place_string("x")}), k_minus_one);
-    EXPECT_EQ(g.call("putchar", {'x'}), k_minus_one);
-    EXPECT_TRUE(g.trace().empty());
-}
-
-TEST(StreamWriter, LoopsOnPartialWritesAndStopsOnAFailedOne) {
-    const std::string digits = "0123456789";
-    for (int32_t failure : {1, 0, -5}) {  // 1: no failure
-        SCOPED_TRACE(failure);
-        Guest g;
-        g.faults().cap_write(4);
-        if (failure != 1) g.faults().fail_nth(KIVOS_SYS_write, 2, failure);
-        const uint32_t result = g.call("fputs", {g.place_string(digits), g.read_symbol("stdout")});
-        EXPECT_EQ(result, failure == 1 ? 10u : k_minus_one);
-        // What was written stays written; nothing is retried.
-        EXPECT_EQ(g.console(), failure == 1 ? digits : "0123");
-        const std::vector<uint32_t> writes = {10, 6, 2};
-        EXPECT_EQ(g.traps(KIVOS_SYS_write),
-                  std::vector(writes.begin(), writes.end() - (failure != 1)));
     }
 }
 

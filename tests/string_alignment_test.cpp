@@ -42,11 +42,11 @@ struct Edges {
     char second_filler = '\xaa';
 
     // `bytes` from an address of the given alignment (0 to 3), ending at most 3 bytes before the
-    // edge, or right at it with `at_edge`.
-    uint32_t place(int span, const std::string &bytes, uint32_t alignment, bool at_edge = false) {
+    // edge.
+    uint32_t place(int span, const std::string &bytes, uint32_t alignment) {
         g.write(end[span] - k_span, std::string(k_span, span == 0 ? '\0' : second_filler));
         uint32_t start = end[span] - static_cast<uint32_t>(bytes.size());
-        if (!at_edge) start -= (start - alignment) & 3;
+        start -= (start - alignment) & 3;
         g.write(start, bytes);
         return start;
     }
@@ -62,22 +62,6 @@ struct Edges {
         }
     }
 };
-
-TEST(WordRoutines, LengthsMatchTheByteModel) {
-    Edges e;
-    for (uint32_t n = 0; n <= k_longest && !testing::Test::HasFailure(); ++n) {
-        for (uint32_t a = 0; a < 4; ++a) {
-            SCOPED_TRACE("length " + std::to_string(n) + " alignment " + std::to_string(a));
-            const uint32_t p = e.place(0, sample(n) + '\0', a);
-            EXPECT_EQ(e.call("strlen", {p}), static_cast<int32_t>(n));
-            for (uint32_t max : {n / 2, n, n + 3}) {
-                EXPECT_EQ(e.call("strnlen", {p, max}), static_cast<int32_t>(std::min(n, max)));
-            }
-        }
-        // No terminator at all: strnlen reads no further than its bound.
-        EXPECT_EQ(e.call("strnlen", {e.place(0, sample(n), 0, true), n}), static_cast<int32_t>(n));
-    }
-}
 
 // b is a itself, a with its last byte raised, and a cut short by a zero byte halfway.
 TEST(WordRoutines, ComparisonsMatchTheByteModel) {

@@ -10,27 +10,6 @@ namespace {
 
 using namespace std::string_literals;
 
-// Low pointers are never read; the same pointer twice compares equal without being read.
-TEST(StringRoutines, LengthsAndComparisons) {
-    expect_string_calls({
-        {"strlen", text("abc"), std::nullopt, 0, 3},
-        {"strlen", raw(0), std::nullopt, 0, 0},
-        {"strlen", raw(4095), std::nullopt, 0, 0},
-        {"strnlen", unterminated("abc"), std::nullopt, 3, 3},
-        {"strnlen", raw(16), std::nullopt, 5, 0},
-        {"strnlen", unterminated("x"), std::nullopt, 0, 0},
-        {"strcmp", raw(16), raw(16), 0, 0},
-        {"strcmp", raw(0), text(""), 0, -1},
-        {"strcmp", text(""), raw(0), 0, 1},
-        {"strcmp", raw(16), text("abc"), 0, -1},
-        {"strcmp", text("abc"), raw(4095), 0, 1},
-        {"strncmp", raw(0), raw(16), 0, 0},
-        {"strncmp", raw(24), raw(24), 5, 0},
-        {"strncmp", raw(0), text("x"), 1, -1},
-        {"strncmp", text("x"), raw(8), 1, 1},
-    });
-}
-
 // Copies into a 12-byte buffer of 0xEE canaries; `expected` is the whole buffer afterwards.
 TEST(StringRoutines, CopiesAndAppendsWriteExactlyTheirBytes) {
     struct Case {
@@ -176,25 +155,16 @@ TEST(AllocatingStrings, CaseInsensitiveComparisonsGiveFoldedDifferences) {
     });
 }
 
-TEST(Tokenizer, IdleOnlyWhenATokenEndsAtTheTerminator) {
+// The strtok fuzz target compares whole sequences with the host's; it cannot make a first call
+// without a string, nor change the string between calls.
+TEST(Tokenizer, StartsIdleAndResumesRightAfterTheDelimiter) {
     Guest g;
     const uint32_t comma = g.place_string(",");
     EXPECT_EQ(g.call("strtok", {0, comma}), 0u) << "nothing given yet";
-    // "a" ends at the terminator: the tokenizer goes idle and never looks past it.
-    const uint32_t ended = g.place("a\0b\0"s);
-    EXPECT_EQ(g.call("strtok", {ended, comma}), ended);
-    EXPECT_EQ(g.call("strtok", {0, comma}), 0u);
-    // "a," ends at a delimiter: the next call resumes right after it, at what is there then.
     const uint32_t open = g.place("a,\0\0"s);
     EXPECT_EQ(g.call("strtok", {open, comma}), open);
     g.write(open + 2, "b");
     EXPECT_EQ(g.call("strtok", {0, comma}), open + 2);
-    // A new string starts over whatever was in progress.
-    const uint32_t first = g.place_string("x,y");
-    const uint32_t second = g.place_string("z");
-    EXPECT_EQ(g.call("strtok", {first, comma}), first);
-    EXPECT_EQ(g.call("strtok", {second, comma}), second);
-    EXPECT_EQ(g.call("strtok", {0, comma}), 0u);
 }
 
 }  // namespace

@@ -33,7 +33,10 @@ TEST(KivosRun, PassesGuestOutputAndStatusAndReportsItsOwn) {
         std::string err;  // the start of standard error, one line unless a fault report
     };
     const std::vector<Case> cases = {
-        {{k_probe, "-x", "--trace", "--", "a b"}, 0, k_probe + "\n-x\n--trace\n--\na b\n", ""},
+        {{k_probe, "-x", "--trace", "", "--", "a b"},
+         0,
+         k_probe + "\n-x\n--trace\n\n--\na b\n",
+         ""},
         {{k_probe, "exit", "300"}, 44, "", ""},
         {{k_probe, "cat"}, 0, binary, ""},
         {{"--root", at_root, k_probe, "show", "../note"}, 0, "from the root\n", ""},
@@ -82,9 +85,8 @@ TEST(KivosRun, PassesGuestOutputAndStatusAndReportsItsOwn) {
         eventually([&] { return bool(std::istringstream(read_file(children)) >> machine); }));
     kill(machine, SIGABRT);
     EXPECT_EQ(spinning.wait(), 126);
-    EXPECT_THAT(spinning.err(),
-                HasSubstr("kivos-run: guest fault: the emulator failed (Aborted), "
-                          "the guest's state is lost\n"));
+    EXPECT_THAT(spinning.err(), HasSubstr("kivos-run: guest fault: the emulator failed (Aborted), "
+                                          "the guest's state is lost\n"));
     const ProcessResult help = run_process({KIVOS_RUN, "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_THAT(help.out, HasSubstr("Usage: kivos-run [OPTIONS] IMAGE [ARG...]\n"));

@@ -114,6 +114,15 @@ uint32_t Guest::call(std::string_view function, std::vector<uint32_t> args) {
     return process_->machine().eax();
 }
 
+std::string Guest::fault_of(std::string_view function, std::vector<uint32_t> args) {
+    try {
+        run_call(function, args);
+        return "";
+    } catch (const GuestFault &fault) {
+        return fault.what();
+    }
+}
+
 uint64_t Guest::call64(std::string_view function, std::vector<uint32_t> args) {
     run_call(function, args);
     return uint64_t{process_->machine().edx()} << 32 | process_->machine().eax();

@@ -74,6 +74,8 @@ class Guest {
     uint64_t call64(std::string_view function, std::vector<uint32_t> args = {});       // edx:eax
     long double call_x87(std::string_view function, std::vector<uint32_t> args = {});  // st(0)
     std::optional<int32_t> exit_status() const { return exit_status_; }
+    // The report of a call that faults or runs into the limit; "" when it returns.
+    std::string fault_of(std::string_view function, std::vector<uint32_t> args = {});
 
     // Runs the image from its entry point; the result is returned, not thrown.
     RunResult run_program(std::vector<std::string> argv);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "harness/guest.h"
 #include "harness/guest_abi.h"
@@ -25,5 +26,10 @@ struct MemoryStream {
     std::string content(const Guest &g) const;
 };
 MemoryStream open_memory(Guest &g);
+
+// The stream's position and its end-of-file flag.
+inline std::pair<uint32_t, uint32_t> state_of(const Guest &g, uint32_t stream) {
+    return {g.read32(stream + file_record::position), g.read32(stream + file_record::eof_flag)};
+}
 
 }  // namespace kivos::test
