@@ -6,7 +6,22 @@ execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=include
                 OUTPUT_VARIABLE KIVOS_COMPILER_INCLUDE OUTPUT_STRIP_TRAILING_WHITESPACE)
 
 set(KIVOS_INCLUDE_DIR ${CMAKE_SOURCE_DIR}/libc/include)
-set(KIVOS_LINK_LAYOUT ${CMAKE_SOURCE_DIR}/commands/command.ld)
+
+# The link layout, with the record sections as the kivos interface header names and aligns them.
+file(STRINGS ${KIVOS_INCLUDE_DIR}/kivos/abi.h KIVOS_RECORD_DEFINES
+     REGEX "^#define KIVOS_(COMMAND|PACKAGE)_(SECTION|ALIGNMENT) ")
+foreach(define IN LISTS KIVOS_RECORD_DEFINES)
+    string(REGEX MATCH "^#define ([A-Z_]+) \"?([^\"]*)\"?$" matched "${define}")
+    set(${CMAKE_MATCH_1} ${CMAKE_MATCH_2})
+endforeach()
+foreach(name COMMAND_SECTION COMMAND_ALIGNMENT PACKAGE_SECTION PACKAGE_ALIGNMENT)
+    if(NOT KIVOS_${name})
+        message(FATAL_ERROR "kivos/abi.h defines no KIVOS_${name}")
+    endif()
+endforeach()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KIVOS_INCLUDE_DIR}/kivos/abi.h)
+set(KIVOS_LINK_LAYOUT ${KIVOS_OUT}/command.ld)
+configure_file(${CMAKE_SOURCE_DIR}/commands/command.ld.in ${KIVOS_LINK_LAYOUT} @ONLY)
 
 # kivos-cc asks the compiler for its include folder when it runs; the build asks here.
 set(KIVOS_TARGET_OPTIONS

@@ -1,7 +1,7 @@
 // The shape of a kivos command image, and a check of an image against it.
 //
 // Sections start at fixed addresses when the section before ends below them
-// and otherwise at the next 4096-byte boundary (commands/command.ld places a
+// and otherwise at the next 4096-byte boundary (commands/command.ld.in places a
 // larger command this way); the record sections follow .rodata at their own
 // alignment, and the constructors, if any, follow .data. Three loadable
 // segments carry them: text (read, execute), the read-only data with both
