@@ -36,6 +36,7 @@ TEST(IntegerConversion, StrtoulAndStrtolReadTheSameBits) {
         {"fg", 36, 15, 1},
         {"FG", 36, 15, 1},
         {"Ab", 16, 171, 2},
+        {"0X1F", 16, 31, 4},
         {"5", -3, 0, 0},
         {"0101", 1, 0, 1},
         {"4294967296", 10, 0, 10},
