@@ -96,6 +96,7 @@ TEST(Sscanf, Integers) {
 TEST(Sscanf, DirectivesAndWhereTheyStop) {
     expect_scans({
         {"1\n2", "%d%d", 1, {{'n', "1"}, {'n', untouched}}},
+        {"abcdefghijklmn", "%12s%s", 2, {{'s', "abcdefghijkl"}, {'s', "mn"}}},
         {"1\n2", "%d %d", 2, {{'n', "1"}, {'n', "2"}}},
         {"1 \t\n 2", "%d\t%d", 2, {{'n', "1"}, {'n', "2"}}},
         {"3,4", "%d,%d", 2, {{'n', "3"}, {'n', "4"}}},

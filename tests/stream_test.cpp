@@ -339,6 +339,7 @@ TEST(StreamReading, RefusedWhereTheKindOrDescriptorCannot) {
     }
     g.call("rewind", {0});
     EXPECT_EQ(g.call("fread", {0, 1, 4, in}), 0u);
+    EXPECT_EQ(g.call("fwrite", {0, 1, 4, g.read_symbol("stdout")}), 0u);
     // With stdin pointing elsewhere, getchar reads there.
     g.write32(g.symbol("stdin"), open_for_reading(g, "data", "z"));
     EXPECT_EQ(g.call("getchar"), static_cast<uint32_t>('z'));

@@ -2,7 +2,6 @@
 // length from 0 to 64, inputs that end just before an unmapped page.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>

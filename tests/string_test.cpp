@@ -111,6 +111,7 @@ TEST(AllocatingStrings, CopiesIntoBlocksOfExactlyTheirLength) {
         {"strndup", raw(16), 5, ""},
         {"strndup", raw(0), 5, std::nullopt},
         {"strndup", text("abc"), 0xffffffff, "abc"},
+        {"strndup", unterminated("abcd\0xyz"s), 9, "abcd"},
     };
     Guest g;
     const uint32_t heap = g.symbol("g_heap");
