@@ -40,8 +40,7 @@ struct Edges {
                        g.place_at_edge(std::string(k_span, 0)) + k_span};
     char second_filler = '\xaa';
 
-    // `bytes` from an address of the given alignment (0 to 3), ending at most 3 bytes before the
-    // edge.
+    // `bytes` from an address of the given alignment (0 to 3), ending 0 to 3 bytes before the edge.
     uint32_t place(int span, const std::string &bytes, uint32_t alignment) {
         g.write(end[span] - k_span, std::string(k_span, span == 0 ? '\0' : second_filler));
         uint32_t start = end[span] - static_cast<uint32_t>(bytes.size());

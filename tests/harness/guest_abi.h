@@ -13,7 +13,7 @@ inline constexpr uint32_t k_minus_one = 0xffffffff;
 inline constexpr uint32_t k_enomem = 12;
 inline constexpr uint32_t k_arena_size = 0x100000;
 
-// The FILE record: eleven 32-bit fields.
+// The FILE record: eleven 32-bit fields, of which the tests read these.
 namespace file_record {
 inline constexpr uint32_t kind = 0;
 inline constexpr uint32_t fd = 4;
